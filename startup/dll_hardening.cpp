@@ -1,0 +1,39 @@
+#include "startup/dll_hardening.h"
+
+#include <windows.h>
+
+namespace quilmo {
+
+void RestrictDllSearchToSystem32() {
+    // kernel32 is always loaded; its exports are looked up so the installer
+    // still starts on a Windows 7 without the search-path update.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                                   reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                             : nullptr;
+    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        // Without it, at least take the current directory out of the search.
+        SetDllDirectoryW(L"");
+    }
+}
+
+}  // namespace quilmo
+
+#include <string>
+
+namespace quilmo {
+
+HMODULE LoadSystemLibrary(const wchar_t* fileName) {
+    HMODULE module = LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // A Windows 7 without the search-path update rejects the flag: name the
+    // file by its full path in the system directory instead.
+    wchar_t systemDir[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(systemDir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::wstring fullPath = std::wstring(systemDir) + L"\\" + fileName;
+    return LoadLibraryExW(fullPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+}  // namespace quilmo

@@ -1,0 +1,20 @@
+// The private sub-commands the installer starts on itself, elevated. None of
+// them touches the log or the shared installer state.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quilmo {
+
+int RunMachineCleanupSubCommand();
+int RunMachineComCleanupSubCommand();
+
+// args as CommandLineToArgvW returns them: program, "--install-prereq",
+// kind, path, SHA-256. Malformed lines give 87 without touching the disk.
+int RunPrerequisiteSubCommand(const std::vector<std::wstring>& args);
+
+// The checks a prerequisite request must pass before anything is read.
+bool IsWellFormedPrerequisiteRequest(const std::wstring& kind, const std::wstring& path, const std::wstring& sha256);
+
+}  // namespace quilmo

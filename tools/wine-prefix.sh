@@ -1,0 +1,86 @@
+#!/bin/sh
+# Manages the Wine prefixes that the tests and the main job run in.
+#
+#   wine-prefix.sh up   ROOT [win64|win32]  boot the prefix (once) and a display
+#   wine-prefix.sh down ROOT                stop every prefix's server and the display
+#   wine-prefix.sh fresh ROOT               down, then delete the prefixes
+#
+# The first Wine process in a prefix starts background services that inherit
+# its stdout and stderr; if that were a test, CTest would wait forever for the
+# pipe to close. So the prefix is booted here with all output detached and a
+# persistent wineserver is kept running until "down".
+set -eu
+
+command="${1:-}"
+root="${2:-}"
+arch="${3:-win64}"
+[ -n "$command" ] && [ -n "$root" ] || { echo "usage: $0 up|down|fresh ROOT [win64|win32]" >&2; exit 2; }
+mkdir -p "$root"
+root="$(cd "$root" && pwd)"  # Wine wants an absolute prefix path
+
+start_display() {
+  if [ -f "$root/display" ] && [ -f "$root/xvfb.pid" ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then
+    return 0
+  fi
+  n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+  echo $! > "$root/xvfb.pid"
+  i=0
+  while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  echo ":$n" > "$root/display"
+}
+
+boot_prefix() {
+  prefix="$root/$arch"
+  [ -f "$prefix/.quilmo-ready" ] && return 0
+  export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all DISPLAY="$(cat "$root/display")"
+  # A persistent server first, so that every later Wine process finds it warm.
+  setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- &
+  sleep 0.2
+  # No Mono or Gecko installers: they would ask on screen and are not needed.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  # The product's font family is drawn with a free font that has Chinese.
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei' /t REG_SZ \
+    /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 9>&-
+  touch "$prefix/.quilmo-ready"
+}
+
+stop_all() {
+  for prefix in "$root"/win64 "$root"/win32; do
+    [ -d "$prefix" ] || continue
+    WINEPREFIX="$prefix" wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
+    rm -f "$prefix/.quilmo-ready"
+  done
+  if [ -f "$root/xvfb.pid" ]; then
+    kill "$(cat "$root/xvfb.pid")" 2>/dev/null || true
+    rm -f "$root/xvfb.pid" "$root/display"
+  fi
+}
+
+case "$command" in
+  up)
+    case "$arch" in win64|win32) ;; *) echo "unknown prefix kind: $arch" >&2; exit 2 ;; esac
+    # Fast path for every test after the first.
+    [ -f "$root/$arch/.quilmo-ready" ] && [ -f "$root/display" ] && exit 0
+    exec 9>"$root/lock"
+    flock 9
+    start_display
+    boot_prefix
+    ;;
+  down)
+    exec 9>"$root/lock"
+    flock 9
+    stop_all
+    ;;
+  fresh)
+    exec 9>"$root/lock"
+    flock 9
+    stop_all
+    rm -rf "$root/win64" "$root/win32"
+    ;;
+  *)
+    echo "usage: $0 up|down|fresh ROOT [win64|win32]" >&2
+    exit 2
+    ;;
+esac
