@@ -1,10 +1,27 @@
 #include "startup/dll_hardening.h"
 
 #include <windows.h>
+#include <delayimp.h>
+
+#include <string>
 
 namespace quilmo {
 
+namespace {
+
+// Delay-loaded system libraries are loaded here, from the system directory,
+// instead of by the loader's own search.
+FARPROC WINAPI LoadDelayedLibraryFromSystem(unsigned notification, PDelayLoadInfo info) {
+    if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
+    std::wstring name;
+    for (const char* c = info->szDll; *c != '\0'; ++c) name += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    return reinterpret_cast<FARPROC>(LoadSystemLibrary(name.c_str()));
+}
+
+}  // namespace
+
 void RestrictDllSearchToSystem32() {
+    __pfnDliNotifyHook2 = LoadDelayedLibraryFromSystem;
     // kernel32 is always loaded; its exports are looked up so the installer
     // still starts on a Windows 7 without the search-path update.
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -19,8 +36,6 @@ void RestrictDllSearchToSystem32() {
 }
 
 }  // namespace quilmo
-
-#include <string>
 
 namespace quilmo {
 

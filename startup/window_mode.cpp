@@ -12,6 +12,7 @@
 #include "pipeline/installer_state.h"
 #include "pipeline/reporting.h"
 #include "pipeline/worker.h"
+#include "startup/dll_hardening.h"
 #include "startup/shutdown.h"
 #include "ui/main_window.h"
 #include "ui/window_geometry.h"
@@ -26,6 +27,10 @@ constexpr DWORD kShutdownWaitMs = 10000;
 class GdiplusSession {
 public:
     GdiplusSession() {
+        // GDI+ is delay-loaded: make sure it exists before its first call,
+        // which would otherwise end the process.
+        library_.reset(LoadSystemLibrary(L"gdiplus.dll"));
+        if (!library_) return;
         Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback
         started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
     }
@@ -37,6 +42,7 @@ public:
     bool Started() const { return started_; }
 
 private:
+    UniqueModule library_;
     ULONG_PTR token_ = 0;
     bool started_ = false;
 };

@@ -1,6 +1,7 @@
 // Runs in the 64-bit and in the 32-bit Windows prefix (QUILMO_EXPECT_ARCH),
 // so that code branching on the bitness of Windows can be tested on both.
 #include <windows.h>
+#include <delayimp.h>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,28 @@ TEST(Platform, SystemLibrariesLoadFromTheSystemDirectory) {
     ASSERT_GT(GetSystemDirectoryW(systemDir, MAX_PATH), 0u);
     EXPECT_EQ(_wcsnicmp(path, systemDir, wcslen(systemDir)), 0);
     EXPECT_FALSE(UniqueModule(LoadSystemLibrary(L"no-such-library.dll")).valid());
+}
+
+std::wstring ModuleDirectory(HMODULE module) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    std::wstring full(path);
+    return full.substr(0, full.find_last_of(L'\\'));
+}
+
+TEST(Platform, DelayLoadsResolveFromTheSystemDirectory) {
+    RestrictDllSearchToSystem32();
+    ASSERT_NE(__pfnDliNotifyHook2, nullptr);
+    DelayLoadInfo info = {};
+    info.cb = sizeof(info);
+    info.szDll = "wtsapi32.dll";
+    UniqueModule loaded(reinterpret_cast<HMODULE>(__pfnDliNotifyHook2(dliNotePreLoadLibrary, &info)));
+    ASSERT_TRUE(loaded.valid());
+    wchar_t systemDir[MAX_PATH] = {};
+    GetSystemDirectoryW(systemDir, MAX_PATH);
+    EXPECT_EQ(_wcsicmp(ModuleDirectory(loaded.get()).c_str(), systemDir), 0);
+    // Other notifications are left to the default handling.
+    EXPECT_EQ(__pfnDliNotifyHook2(dliNotePreGetProcAddress, &info), nullptr);
 }
 
 }  // namespace
