@@ -103,6 +103,12 @@ struct CryptContext {
     static void Close(Type c) noexcept { ::CryptReleaseContext(c, 0); }
 };
 
+struct CryptHash {
+    using Type = HCRYPTHASH;
+    static Type Invalid() noexcept { return 0; }
+    static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
+};
+
 }  // namespace handle_traits
 
 using UniqueHandle = UniqueAny<handle_traits::Kernel>;
@@ -115,5 +121,6 @@ using UniqueRegion = UniqueAny<handle_traits::Region>;
 using UniqueLocalMemory = UniqueAny<handle_traits::LocalMemory>;
 using UniqueGlobalMemory = UniqueAny<handle_traits::GlobalMemory>;
 using UniqueCryptContext = UniqueAny<handle_traits::CryptContext>;
+using UniqueCryptHash = UniqueAny<handle_traits::CryptHash>;
 
 }  // namespace quilmo

@@ -1,11 +1,40 @@
-// Reading values out of a manifest text.
+// Reading values and the file list out of a manifest text. The manifest is
+// searched as bytes, not parsed: it is only trusted after its signature has
+// been checked, and every file entry is checked again here.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quilmo {
 
-// The string value of a top-level key; empty when absent.
+// The value after the first occurrence of the quoted key anywhere in the text
+// (nested objects and string values included): a string value unescaped, a
+// bare value (number, true, null, ...) as written. Empty when absent or
+// malformed.
 std::string GetManifestValue(const std::string& manifest, const std::string& key);
+
+// Undoes the JSON escapes the manifest uses; "\uXXXX" is dropped, not decoded.
+std::string UnescapeJsonString(const std::string& raw);
+
+struct ManifestFileEntry {
+    std::string url;   // expanded download address
+    std::string path;  // relative to the version directory, backslash-separated
+    std::string hash;  // SHA-256, 64 hexadecimal digits
+};
+
+// The entries of the manifest's "Files" (or "files") list, in order. Elements
+// without a url or path are skipped. False when an element names an unsafe
+// path or a malformed hash: the whole release is refused then, entries is
+// left empty, and badPath/badHash hold that element's values for the log.
+bool ReadFileEntries(const std::string& manifest, const std::string& version, const std::string& downloadBaseUrl,
+                     std::vector<ManifestFileEntry>& entries, std::string& badPath, std::string& badHash);
+
+// A path that stays inside the version directory: not empty, no drive or
+// stream colon, no "..", not a UNC or otherwise doubly rooted path.
+bool IsSafeRelativePath(const std::string& path);
+
+// Exactly 64 hexadecimal digits, either case.
+bool IsSha256Hex(const std::string& hash);
 
 }  // namespace quilmo

@@ -40,6 +40,8 @@ boot_prefix() {
   sleep 0.2
   # No Mono or Gecko installers: they would ask on screen and are not needed.
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  # Windows 10 unless a test program asks for another version (AppDefaults).
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >/dev/null 2>&1 9>&-
   # The product's font family is drawn with a free font that has Chinese.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei' /t REG_SZ \
     /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 9>&-

@@ -1,0 +1,126 @@
+#include "manifest/http_client.h"
+
+#include <windows.h>
+
+#include "files/unique_handle.h"
+#include "manifest/http_attempt.h"
+#include "manifest/http_series.h"
+#include "manifest/manifest_shape.h"
+
+namespace quilmo {
+
+const wchar_t kUserAgent[] = L"Quilmo-Installer/2026";
+
+namespace {
+
+// Time-outs and read sizes per transfer kind and stack.
+constexpr AttemptSettings kMemoryOverWinHttp = {15000, 8192};
+constexpr AttemptSettings kMemoryOverWinInet = {20000, 4096};
+constexpr AttemptSettings kFileOverEither = {30000, 32768};
+
+bool IsWindows81OrLaterSystem() {
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = 6;
+    version.dwMinorVersion = 3;
+    version.wServicePackMajor = 0;
+    ULONGLONG condition = 0;
+    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) != FALSE;
+}
+
+class MemorySink : public BodySink {
+public:
+    explicit MemorySink(bool requireManifestShape) : requireManifestShape_(requireManifestShape) {}
+    bool Begin() override {
+        body_.clear();
+        return true;
+    }
+    bool Write(const char* data, size_t size) override {
+        body_.append(data, size);
+        return true;
+    }
+    void Discard() override { body_.clear(); }
+    bool Accept() override {
+        bool accepted = !body_.empty() && (!requireManifestShape_ || HasManifestShape(body_));
+        if (!accepted) body_.clear();
+        return accepted;
+    }
+    std::string Take() { return std::move(body_); }
+
+private:
+    bool requireManifestShape_;
+    std::string body_;
+};
+
+// The destination is created only once a request succeeded, and deleted
+// when that attempt fails later, so no partial file is ever left behind.
+class FileSink : public BodySink {
+public:
+    explicit FileSink(const std::wstring& path) : path_(path) {}
+    bool Begin() override {
+        file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file_.valid();
+    }
+    bool Write(const char* data, size_t size) override {
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr)) return false;
+        if (written != size) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        return true;
+    }
+    void Discard() override {
+        if (!file_) return;
+        file_.reset();
+        DeleteFileW(path_.c_str());
+    }
+    bool Accept() override {
+        file_.reset();
+        return true;
+    }
+
+private:
+    std::wstring path_;
+    UniqueFile file_;
+};
+
+class SystemAttemptRunner : public AttemptRunner {
+public:
+    SystemAttemptRunner(BodySink& sink, AttemptSettings overWinHttp, AttemptSettings overWinInet)
+        : sink_(sink), overWinHttp_(overWinHttp), overWinInet_(overWinInet) {}
+
+    AttemptResult WinHttpAttempt(const std::string& url, bool useSystemProxy, TransportMode mode) override {
+        return RunWinHttpAttempt(url, useSystemProxy, mode, overWinHttp_, sink_);
+    }
+    AttemptResult WinInetAttempt(const std::string& url, TransportMode mode) override {
+        return RunWinInetAttempt(url, mode, overWinInet_, sink_);
+    }
+    void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
+    bool IsWindows81OrLater() override { return IsWindows81OrLaterSystem(); }
+
+private:
+    BodySink& sink_;
+    AttemptSettings overWinHttp_;
+    AttemptSettings overWinInet_;
+};
+
+}  // namespace
+
+std::string FetchText(const std::string& url, bool requireManifestShape) {
+    MemorySink sink(requireManifestShape);
+    SystemAttemptRunner runner(sink, kMemoryOverWinHttp, kMemoryOverWinInet);
+    if (!RunFetchSeries(runner, url)) return std::string();
+    return sink.Take();
+}
+
+bool DownloadFile(const std::string& url, const std::wstring& destinationPath) {
+    FileSink sink(destinationPath);
+    SystemAttemptRunner runner(sink, kFileOverEither, kFileOverEither);
+    return RunFetchSeries(runner, url);
+}
+
+}  // namespace quilmo

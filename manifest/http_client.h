@@ -1,0 +1,21 @@
+// Fetching one URL with a plain GET, into memory or into a file, through
+// WinHTTP first and WinINet last. Failures are silent: the caller chooses
+// what to tell the user. Only https:// URLs are accepted.
+#pragma once
+
+#include <string>
+
+namespace quilmo {
+
+extern const wchar_t kUserAgent[];  // "Quilmo-Installer/2026"
+
+// The body of a successful GET; empty when every attempt failed. An empty
+// body is a failure, and with requireManifestShape so is a body that does
+// not look like a release manifest.
+std::string FetchText(const std::string& url, bool requireManifestShape);
+
+// Writes the body of a successful GET to destinationPath. A failed attempt
+// leaves no file behind; an empty body gives an empty file.
+bool DownloadFile(const std::string& url, const std::wstring& destinationPath);
+
+}  // namespace quilmo

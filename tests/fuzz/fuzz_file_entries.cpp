@@ -1,0 +1,49 @@
+// The file list and the values read from a manifest. The input up to its
+// first NUL is the key to look up and also the release version, so versions
+// that hold placeholders are tried too; the rest is the manifest text.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "manifest/manifest_reader.h"
+#include "manifest/url_template.h"
+
+namespace {
+
+const std::string::size_type kNone = std::string::npos;
+const char kBase[] = "https://dl.example.cn/";
+
+void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+void CheckFileEntries(const std::string& text, const std::string& version) {
+    std::vector<quilmo::ManifestFileEntry> entries;
+    std::string badPath, badHash;
+    const bool ok = quilmo::ReadFileEntries(text, version, kBase, entries, badPath, badHash);
+    // Nothing unchecked may reach the downloader.
+    for (const quilmo::ManifestFileEntry& entry : entries) {
+        Require(!entry.url.empty() && entry.url.find('\\') == kNone);
+        Require(quilmo::IsSafeRelativePath(entry.path) && entry.path.find('/') == kNone);
+        Require(quilmo::IsSha256Hex(entry.hash));
+    }
+    // A refused release names an entry that really is bad, and lists nothing.
+    if (!ok) Require(entries.empty() && !(quilmo::IsSafeRelativePath(badPath) && quilmo::IsSha256Hex(badHash)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::string::size_type nul = input.find('\0');
+    const std::string key = nul == kNone ? "Vison" : input.substr(0, nul);
+    const std::string text = nul == kNone ? input : input.substr(nul + 1);
+
+    CheckFileEntries(text, key);
+    // Unescaping only ever drops bytes.
+    Require(quilmo::GetManifestValue(text, key).size() <= text.size());
+    Require(quilmo::UnescapeJsonString(text).size() <= text.size());
+    Require(quilmo::ExpandUrlTemplate(text, key, "https://[host]/[vision]\\").find('\\') == kNone);
+    return 0;
+}

@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Local release server for the tests: HTTPS on 127.0.0.1 (addressed as
+"localhost") and a plain-HTTP listener for the degraded series.
+
+State lives in one directory shared with the tests (they run under Wine and
+see it through drive Z:):
+  www/            files served by path
+  script.json     per-path behaviour, re-read on every request:
+                  {"/path": {"status": 404} | {"body": "text"} |
+                   {"truncate": N} | {"stall_ms": N} | {"redirect": "url"},
+                   ... optional "times": N to apply to the first N requests only}
+  requests.log    one JSON line per request: listener, scheme, path, query, agent
+  https_port      HTTPS with a certificate from the test root CA ("trusted")
+  http_port       plain HTTP ("plain")
+  untrusted_port  HTTPS with a certificate no store trusts, and plain HTTP on
+                  the same port ("untrusted")
+"""
+import argparse
+import http.server
+import json
+import os
+import socket
+import socketserver
+import ssl
+import threading
+import time
+import urllib.parse
+
+LOCK = threading.Lock()
+HITS = {}
+SCRIPT_TEXT = [None]
+
+
+class ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def make_handler(state_dir, listener):
+    www = os.path.join(state_dir, "www")
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *args):
+            pass
+
+        def record(self, parsed):
+            scheme = "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
+            entry = {"listener": listener, "scheme": scheme, "path": parsed.path, "query": parsed.query,
+                     "agent": self.headers.get("User-Agent", "")}
+            with LOCK:
+                with open(os.path.join(state_dir, "requests.log"), "a", encoding="utf-8") as log:
+                    log.write(json.dumps(entry) + "\n")
+
+        def behaviour(self, path):
+            try:
+                with open(os.path.join(state_dir, "script.json"), encoding="utf-8") as f:
+                    text = f.read()
+                script = json.loads(text)
+            except (OSError, ValueError):
+                return None
+            rule = script.get(path)
+            if rule is None:
+                return None
+            with LOCK:
+                if SCRIPT_TEXT[0] != text:  # a new script counts from zero
+                    SCRIPT_TEXT[0] = text
+                    HITS.clear()
+                HITS[path] = HITS.get(path, 0) + 1
+                count = HITS[path]
+            if "times" in rule and count > rule["times"]:
+                return None
+            return rule
+
+        def send_body(self, status, body, length=None):
+            self.send_response(status)
+            self.send_header("Content-Length", str(len(body) if length is None else length))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
+            self.wfile.flush()
+
+        def serve_file(self, path):
+            local = os.path.normpath(os.path.join(www, path.lstrip("/")))
+            if not local.startswith(os.path.abspath(www)) or not os.path.isfile(local):
+                self.send_body(404, b"not found")
+                return
+            size = os.path.getsize(local)
+            self.send_response(200)
+            self.send_header("Content-Length", str(size))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            with open(local, "rb") as f:
+                while True:
+                    chunk = f.read(1 << 20)
+                    if not chunk:
+                        break
+                    self.wfile.write(chunk)
+
+        def do_GET(self):
+            parsed = urllib.parse.urlsplit(self.path)
+            self.record(parsed)
+            self.close_connection = True
+            rule = self.behaviour(parsed.path)
+            try:
+                if rule is None:
+                    self.serve_file(parsed.path)
+                elif "status" in rule:
+                    self.send_body(rule["status"], rule.get("body", "").encode())
+                elif "body" in rule:
+                    self.send_body(200, rule["body"].encode())
+                elif "truncate" in rule:
+                    local = os.path.join(www, parsed.path.lstrip("/"))
+                    data = open(local, "rb").read()
+                    self.send_body(200, data[: rule["truncate"]], length=len(data))
+                elif "stall_ms" in rule:
+                    time.sleep(rule["stall_ms"] / 1000.0)
+                    self.serve_file(parsed.path)
+                elif "redirect" in rule:
+                    self.send_response(302)
+                    self.send_header("Location", rule["redirect"])
+                    self.send_header("Content-Length", "0")
+                    self.send_header("Connection", "close")
+                    self.end_headers()
+            except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+                pass
+
+    return Handler
+
+
+class SniffingServer(ThreadingServer):
+    """Speaks TLS to clients that open with a TLS handshake and plain HTTP to
+    the others, so that one port serves both the HTTPS attempts and the
+    "http://" rewrite of the same URL."""
+
+    def __init__(self, address, handler, context):
+        super().__init__(address, handler)
+        self.context = context
+
+    def get_request(self):
+        sock, address = self.socket.accept()
+        try:
+            sock.settimeout(10)
+            first = sock.recv(1, socket.MSG_PEEK)
+            sock.settimeout(None)
+        except OSError:
+            first = b""
+        if first == b"\x16":
+            sock = self.context.wrap_socket(sock, server_side=True)
+        return sock, address
+
+
+def serve(server):
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--untrusted-cert", required=True)
+    parser.add_argument("--untrusted-key", required=True)
+    args = parser.parse_args()
+    os.makedirs(os.path.join(args.dir, "www"), exist_ok=True)
+
+    https = ThreadingServer(("127.0.0.1", 0), make_handler(args.dir, "trusted"))
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(args.cert, args.key)
+    https.socket = context.wrap_socket(https.socket, server_side=True)
+    plain = ThreadingServer(("127.0.0.1", 0), make_handler(args.dir, "plain"))
+    untrusted_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    untrusted_context.load_cert_chain(args.untrusted_cert, args.untrusted_key)
+    untrusted = SniffingServer(("127.0.0.1", 0), make_handler(args.dir, "untrusted"), untrusted_context)
+    serve(https)
+    serve(plain)
+    serve(untrusted)
+    for name, server in (("untrusted_port", untrusted), ("https_port", https), ("http_port", plain)):
+        with open(os.path.join(args.dir, name + ".tmp"), "w") as f:
+            f.write(str(server.server_address[1]))
+        os.replace(os.path.join(args.dir, name + ".tmp"), os.path.join(args.dir, name))
+    threading.Event().wait()
+
+
+if __name__ == "__main__":
+    main()

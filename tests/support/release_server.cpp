@@ -1,0 +1,99 @@
+#include "support/release_server.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "files/text_encoding.h"
+
+namespace quilmo::test {
+
+namespace {
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out << bytes;
+    EXPECT_TRUE(out.good()) << "cannot write " << WideToUtf8(path);
+}
+
+std::string Port(const char* name) {
+    std::string port = ReadAll(ReleaseServer::StatePath(name));
+    EXPECT_FALSE(port.empty()) << "the release server is not running (no " << name << ")";
+    return port;
+}
+
+// Reads "key": "value" out of one line of the server's own request log.
+std::string JsonField(const std::string& line, const std::string& key) {
+    std::string needle = "\"" + key + "\": \"";
+    size_t at = line.find(needle);
+    if (at == std::string::npos) return std::string();
+    size_t start = at + needle.size();
+    size_t end = line.find('"', start);
+    return end == std::string::npos ? std::string() : line.substr(start, end - start);
+}
+
+}  // namespace
+
+std::wstring ReleaseServer::StatePath(const std::string& relativePath) {
+    std::wstring path = L"Z:" + Utf8ToWide(QUILMO_TEST_SERVER_DIR) + L"/" + Utf8ToWide(relativePath);
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    return path;
+}
+
+std::string ReleaseServer::HttpsBase() { return "https://localhost:" + Port("https_port") + "/"; }
+std::string ReleaseServer::HttpBase() { return "http://localhost:" + Port("http_port") + "/"; }
+std::string ReleaseServer::UntrustedBase() { return "https://localhost:" + Port("untrusted_port") + "/"; }
+
+void ReleaseServer::Script(const std::string& json) { WriteAll(StatePath("script.json"), json); }
+
+void ReleaseServer::PutFile(const std::string& relativePath, const std::string& bytes) {
+    std::wstring path = StatePath("www/" + relativePath);
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    }
+    WriteAll(path, bytes);
+}
+
+void ReleaseServer::ClearRequests() { DeleteFileW(StatePath("requests.log").c_str()); }
+
+std::vector<ServerRequest> ReleaseServer::Requests() {
+    std::vector<ServerRequest> requests;
+    std::istringstream log(ReadAll(StatePath("requests.log")));
+    for (std::string line; std::getline(log, line);) {
+        if (line.empty()) continue;
+        requests.push_back({JsonField(line, "listener"), JsonField(line, "scheme"), JsonField(line, "path"),
+                            JsonField(line, "query"), JsonField(line, "agent")});
+    }
+    return requests;
+}
+
+void TrustTestRootCa() {
+    static bool done = false;
+    if (done) return;
+    std::string der = ReadAll(ReleaseServer::StatePath("pki/root.der"));
+    ASSERT_FALSE(der.empty()) << "no test root CA";
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    ASSERT_NE(store, nullptr);
+    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
+                                                  reinterpret_cast<const BYTE*>(der.data()),
+                                                  static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                  nullptr);
+    CertCloseStore(store, 0);
+    ASSERT_TRUE(added) << GetLastError();
+    done = true;
+}
+
+}  // namespace quilmo::test

@@ -1,0 +1,42 @@
+// The tests' side of the local release server: its addresses, its per-path
+// script, the files it serves and the requests it saw. The server runs on
+// the Linux side; its state folder is reached through Wine's drive Z:.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quilmo::test {
+
+struct ServerRequest {
+    std::string listener;  // "trusted", "plain" or "untrusted"
+    std::string scheme;    // "https" or "http"
+    std::string path;
+    std::string query;
+    std::string agent;
+};
+
+class ReleaseServer {
+public:
+    // "https://localhost:PORT/" with a certificate from the trusted test root.
+    static std::string HttpsBase();
+    // "http://localhost:PORT/".
+    static std::string HttpBase();
+    // "https://localhost:PORT/" whose certificate no store trusts; the same
+    // port answers plain HTTP too.
+    static std::string UntrustedBase();
+
+    // Per-path behaviour as JSON, e.g. {"/a": {"status": 404}}; "{}" for none.
+    static void Script(const std::string& json);
+    static void PutFile(const std::string& relativePath, const std::string& bytes);
+    static void ClearRequests();
+    static std::vector<ServerRequest> Requests();
+
+    // Windows path of a file in the server's state folder.
+    static std::wstring StatePath(const std::string& relativePath);
+};
+
+// Adds the test root CA to the machine's "Root" store (once per process).
+void TrustTestRootCa();
+
+}  // namespace quilmo::test
