@@ -4,7 +4,7 @@
 // Usage: quilmo_download_bench client|bare URL DEST [ROOT_CA_DER]
 #include <windows.h>
 #include <psapi.h>
-#include <wincrypt.h>
+#include "files/wincrypt_plain.h"
 #include <winhttp.h>
 
 #include <cstdio>

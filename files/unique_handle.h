@@ -5,7 +5,7 @@
 #pragma once
 
 #include <windows.h>
-#include <wincrypt.h>
+#include "files/wincrypt_plain.h"
 
 #include <utility>
 
@@ -109,6 +109,27 @@ struct CryptHash {
     static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
 };
 
+struct CertContext {
+    using Type = PCCERT_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::CertFreeCertificateContext(c); }
+};
+struct CertStore {
+    using Type = HCERTSTORE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type s) noexcept { ::CertCloseStore(s, 0); }
+};
+struct CryptMessage {
+    using Type = HCRYPTMSG;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type m) noexcept { ::CryptMsgClose(m); }
+};
+struct CertChain {
+    using Type = PCCERT_CHAIN_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type c) noexcept { ::CertFreeCertificateChain(c); }
+};
+
 }  // namespace handle_traits
 
 using UniqueHandle = UniqueAny<handle_traits::Kernel>;
@@ -122,5 +143,9 @@ using UniqueLocalMemory = UniqueAny<handle_traits::LocalMemory>;
 using UniqueGlobalMemory = UniqueAny<handle_traits::GlobalMemory>;
 using UniqueCryptContext = UniqueAny<handle_traits::CryptContext>;
 using UniqueCryptHash = UniqueAny<handle_traits::CryptHash>;
+using UniqueCertContext = UniqueAny<handle_traits::CertContext>;
+using UniqueCertStore = UniqueAny<handle_traits::CertStore>;
+using UniqueCryptMessage = UniqueAny<handle_traits::CryptMessage>;
+using UniqueCertChain = UniqueAny<handle_traits::CertChain>;
 
 }  // namespace quilmo

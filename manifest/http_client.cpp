@@ -6,6 +6,7 @@
 #include "manifest/http_attempt.h"
 #include "manifest/http_series.h"
 #include "manifest/manifest_shape.h"
+#include "manifest/windows_version.h"
 
 namespace quilmo {
 
@@ -17,19 +18,6 @@ namespace {
 constexpr AttemptSettings kMemoryOverWinHttp = {15000, 8192};
 constexpr AttemptSettings kMemoryOverWinInet = {20000, 4096};
 constexpr AttemptSettings kFileOverEither = {30000, 32768};
-
-bool IsWindows81OrLaterSystem() {
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 6;
-    version.dwMinorVersion = 3;
-    version.wServicePackMajor = 0;
-    ULONGLONG condition = 0;
-    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) != FALSE;
-}
 
 class MemorySink : public BodySink {
 public:
@@ -100,7 +88,7 @@ public:
         return RunWinInetAttempt(url, mode, overWinInet_, sink_);
     }
     void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
-    bool IsWindows81OrLater() override { return IsWindows81OrLaterSystem(); }
+    bool IsWindows81OrLater() override { return quilmo::IsWindows81OrLater(); }
 
 private:
     BodySink& sink_;

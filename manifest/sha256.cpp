@@ -1,7 +1,9 @@
 #include "manifest/sha256.h"
 
 #include <windows.h>
-#include <wincrypt.h>
+#include "files/wincrypt_plain.h"
+
+#include <memory>
 
 #include "files/unique_handle.h"
 
@@ -9,35 +11,83 @@ namespace quilmo {
 
 namespace {
 
-std::string ToLowerHex(const BYTE* digest, DWORD size) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (DWORD i = 0; i < size; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0x0F];
+const char kLowerDigits[] = "0123456789abcdef";
+const char kUpperDigits[] = "0123456789ABCDEF";
+
+// One running SHA-256 computation.
+class Sha256 {
+public:
+    Sha256() {
+        if (CryptAcquireContextW(provider_.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+            CryptCreateHash(provider_.get(), CALG_SHA_256, 0, 0, hash_.put());
+        }
     }
-    return hex;
+    bool Ok() const { return hash_.valid(); }
+    bool Add(const BYTE* data, DWORD size) { return CryptHashData(hash_.get(), data, size, 0) != FALSE; }
+    std::string Hex(const char* digits) {
+        BYTE digest[32];
+        DWORD size = sizeof(digest);
+        if (!CryptGetHashParam(hash_.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof(digest)) {
+            return std::string();
+        }
+        std::string hex;
+        for (BYTE b : digest) {
+            hex += digits[b >> 4];
+            hex += digits[b & 0x0F];
+        }
+        return hex;
+    }
+
+private:
+    UniqueCryptContext provider_;
+    UniqueCryptHash hash_;
+};
+
+// Hashes what `read` delivers until it reports the end (0 bytes).
+std::string HashStream(HANDLE file, DWORD blockSize) {
+    Sha256 sha;
+    if (!sha.Ok()) return std::string();
+    std::unique_ptr<BYTE[]> block(new BYTE[blockSize]);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, block.get(), blockSize, &read, nullptr)) return std::string();
+        if (read == 0) return sha.Hex(kLowerDigits);
+        if (!sha.Add(block.get(), read)) return std::string();
+    }
+}
+
+bool RewindFile(HANDLE file) {
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
 }
 
 }  // namespace
 
+std::string Sha256OfFile(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::string();
+    return HashStream(file.get(), 8192);
+}
+
+std::string Sha256OfHandle(HANDLE file) {
+    if (file == nullptr || file == INVALID_HANDLE_VALUE || !RewindFile(file)) return std::string();
+    std::string digest = HashStream(file, 32768);
+    if (!RewindFile(file)) return std::string();
+    return digest;
+}
+
 std::string Sha256OfBytes(const std::string& bytes) {
-    UniqueCryptContext provider;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return std::string();
-    UniqueCryptHash hash;
-    if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put())) return std::string();
-    // Hashed in slices: CryptHashData takes a 32-bit length.
+    if (bytes.empty()) return std::string();
+    Sha256 sha;
+    if (!sha.Ok()) return std::string();
+    // CryptHashData takes a 32-bit length.
     constexpr size_t kSlice = 1u << 30;
     for (size_t at = 0; at < bytes.size(); at += kSlice) {
         size_t size = bytes.size() - at < kSlice ? bytes.size() - at : kSlice;
-        if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(bytes.data() + at), static_cast<DWORD>(size), 0)) {
-            return std::string();
-        }
+        if (!sha.Add(reinterpret_cast<const BYTE*>(bytes.data() + at), static_cast<DWORD>(size))) return std::string();
     }
-    BYTE digest[32];
-    DWORD size = sizeof(digest);
-    if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof(digest)) return std::string();
-    return ToLowerHex(digest, size);
+    return sha.Hex(kUpperDigits);
 }
 
 }  // namespace quilmo

@@ -54,10 +54,10 @@ void AcceptManifest(const std::string& manifest) {
     RepaintWindow();
 }
 
-void RejectManifest(const std::string& message) {
+void RejectManifest(const std::wstring& message) {
     State().manifestFailed = true;
-    WriteLog("FetchManifest failed: " + message);
-    MessageBoxW(State().mainWindow.load(), Utf8ToWide(message).c_str(), L"更新清单验证失败", MB_ICONERROR);
+    WriteLog("FetchManifest failed: " + WideToUtf8(message));
+    MessageBoxW(State().mainWindow.load(), message.c_str(), L"更新清单验证失败", MB_ICONERROR);
     RepaintWindow();
 }
 
@@ -80,7 +80,7 @@ DWORD WINAPI ManifestThread(LPVOID) {
     Sleep(300);
     if (WindowExists()) {
         std::string manifest;
-        std::string message;
+        std::wstring message;
         if (FetchManifest(manifest, message)) {
             AcceptManifest(manifest);
         } else {

@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 build="${1:-build}"
 
 tools/bootstrap.sh
-cmake -S . -B "$build"
+# Tests and the main job talk only to this machine: the build's download
+# server is a local port (nothing listens there unless a test serves it).
+cmake -S . -B "$build" -DQUILMO_DOWNLOAD_BASE_URL=https://localhost:9/ -DQUILMO_SIGNATURE_BASE_URL=https://localhost:9
 cmake --build "$build" -j "$(nproc)"
 
 # A fresh prefix for every run; the last test shuts it down, and so does an

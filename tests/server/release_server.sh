@@ -12,6 +12,8 @@ case "$command" in
   start)
     "$0" stop "$dir"
     "$here/make_test_pki.sh" "$dir/pki"
+    "$here/make_signing_pki.sh" "$dir/signing"
+    "$here/make_trust_releases.sh" "$dir"
     rm -f "$dir/https_port" "$dir/http_port" "$dir/untrusted_port" "$dir/requests.log" "$dir/script.json"
     setsid python3 "$here/release_server.py" --dir "$dir" --cert "$dir/pki/server.crt" \
       --key "$dir/pki/server.key" --untrusted-cert "$dir/pki/untrusted.crt" \

@@ -1,7 +1,7 @@
 #include "support/release_server.h"
 
 #include <windows.h>
-#include <wincrypt.h>
+#include "files/wincrypt_plain.h"
 
 #include <gtest/gtest.h>
 

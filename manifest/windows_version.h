@@ -1,0 +1,10 @@
+// Whether this is Windows 8.1 or later: older systems may lack the TLS
+// versions and root certificates that newer ones have, and get a few
+// narrowly bounded allowances for that.
+#pragma once
+
+namespace quilmo {
+
+bool IsWindows81OrLater();
+
+}  // namespace quilmo
