@@ -56,18 +56,6 @@ PCCERT_CONTEXT SignerCertificateOf(HANDLE state) {
     return certificate == nullptr ? nullptr : certificate->pCert;
 }
 
-std::wstring CommonNameOf(PCCERT_CONTEXT certificate) {
-    wchar_t name[512] = {};
-    DWORD length = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
-                                      name, 512);
-    return length < 2 ? std::wstring() : std::wstring(name);
-}
-
-std::string KeyHashOf(PCCERT_CONTEXT certificate) {
-    const CRYPT_BIT_BLOB& key = certificate->pCertInfo->SubjectPublicKeyInfo.PublicKey;
-    return Sha256OfBytes(std::string(reinterpret_cast<const char*>(key.pbData), key.cbData));
-}
-
 bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& part) {
     if (part.size() > text.size()) return false;
     int length = static_cast<int>(part.size());
@@ -111,8 +99,8 @@ AuthenticodeEvidence ReadAuthenticodeEvidence(const std::wstring& path) {
     // Read even when the status is not 0: the refusal names the signer, and
     // an untrusted root may still be acceptable by its pinned key.
     if (PCCERT_CONTEXT certificate = SignerCertificateOf(data.hWVTStateData)) {
-        evidence.commonName = CommonNameOf(certificate);
-        evidence.keyHash = KeyHashOf(certificate);
+        evidence.commonName = CertificateCommonName(certificate);
+        evidence.keyHash = CertificateKeyHash(certificate);
     }
     return evidence;
 }
