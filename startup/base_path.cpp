@@ -1,5 +1,9 @@
 #include "startup/base_path.h"
 
+#include "files/text_encoding.h"
+#include "registration/installed_version.h"
+#include "startup/paths.h"
+
 namespace quilmo {
 
 namespace {
@@ -65,6 +69,17 @@ BasePathChoice ChooseBasePath(const BasePathInputs& inputs) {
     }
     choice.basePath = WithTrailingSeparator(base);
     return choice;
+}
+
+StartupBase ChooseStartupBase() {
+    InstalledVersion installed = FindInstalledVersion();
+    BasePathInputs inputs;
+    inputs.installFound = installed.found;
+    inputs.installedVersion = installed.version;
+    inputs.installedDirectory = installed.directory;
+    inputs.savedBaseLocation = ReadInstallBaseLocation();
+    inputs.defaultBase = WideToUtf8(ProductDataFolder());
+    return StartupBase{ChooseBasePath(inputs), installed.version};
 }
 
 }  // namespace quilmo

@@ -21,4 +21,12 @@ struct BasePathChoice {
 
 BasePathChoice ChooseBasePath(const BasePathInputs& inputs);
 
+// The choice for this user: what is installed and saved in the registry,
+// else the per-user default folder.
+struct StartupBase {
+    BasePathChoice choice;
+    std::string installedVersion;  // UTF-8, empty when none was found
+};
+StartupBase ChooseStartupBase();
+
 }  // namespace quilmo

@@ -3,14 +3,11 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "files/text_encoding.h"
 #include "pipeline/installer_state.h"
 #include "pipeline/run_installer.h"
-#include "registration/installed_version.h"
 #include "startup/base_path.h"
 #include "startup/command_line.h"
 #include "startup/installer_log.h"
-#include "startup/paths.h"
 #include "startup/subcommands.h"
 #include "startup/window_mode.h"
 
@@ -37,21 +34,13 @@ bool RunSubCommand(const CommandLine& commandLine, const std::vector<std::wstrin
 }
 
 void SelectBasePath() {
-    InstalledVersion installed = FindInstalledVersion();
-    BasePathInputs inputs;
-    inputs.installFound = installed.found;
-    inputs.installedVersion = installed.version;
-    inputs.installedDirectory = installed.directory;
-    inputs.savedBaseLocation = ReadInstallBaseLocation();
-    inputs.defaultBase = WideToUtf8(ProductDataFolder());
-    BasePathChoice choice = ChooseBasePath(inputs);
-
+    StartupBase startup = ChooseStartupBase();
     InstallerState& state = State();
-    state.installedVersion.Set(installed.version);
-    state.existingInstall = choice.existingInstall;
-    state.basePath.Set(choice.basePath);
-    state.targetPath.Set(choice.basePath);
-    state.displayPath.Set(choice.basePath);
+    state.installedVersion.Set(startup.installedVersion);
+    state.existingInstall = startup.choice.existingInstall;
+    state.basePath.Set(startup.choice.basePath);
+    state.targetPath.Set(startup.choice.basePath);
+    state.displayPath.Set(startup.choice.basePath);
 }
 
 void RestartLog() {
