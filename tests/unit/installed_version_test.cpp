@@ -343,5 +343,27 @@ TEST_F(InstalledVersionTest, LegacyUninstallerStartsOnlyWithALegacyLocation) {
     EXPECT_EQ(g_shellCalls[0].show, SW_HIDE);
 }
 
+bool WaitForFile(const std::wstring& path, DWORD milliseconds) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 50) {
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// The real shell: Wine's explorer.exe, like Windows', runs the batch file.
+TEST_F(InstalledVersionTest, LegacyUninstallerRunsTheBatchFile) {
+    const std::wstring location = temp_.MakeDirectory(L"Legacy") + L"\\";
+    const std::wstring marker = location + L"ran.txt";
+    ASSERT_TRUE(TempDirectory::WriteFile(location + L"_uninstall.bat",
+                                         "@echo ran> \"" + WideToUtf8(marker) + "\"\r\n"));
+    RunLegacyUninstaller();
+    EXPECT_FALSE(WaitForFile(marker, 500)) << "started without a legacy Uninstall entry";
+    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, kLegacyUninstallKey, 0, L"InstallLocation", location));
+    RunLegacyUninstaller();
+    EXPECT_TRUE(WaitForFile(marker, 15000));
+    Sleep(300);  // let the batch close its output before the directory goes
+}
+
 }  // namespace
 }  // namespace quilmo
