@@ -18,6 +18,13 @@ FARPROC WINAPI LoadDelayedLibraryFromSystem(unsigned notification, PDelayLoadInf
     return reinterpret_cast<FARPROC>(LoadSystemLibrary(name.c_str()));
 }
 
+// The network and signature libraries all depend on CryptoAPI, and the loader
+// resolves a library's own dependencies by name: on a Windows 7 without the
+// search-path update that search starts in the installer's folder, and Wine's
+// libraries load it behind the search restriction as well. Once the system's
+// copy is loaded, every later request by name gets that copy.
+void PreloadSharedDependencies() { LoadSystemLibrary(L"crypt32.dll"); }
+
 }  // namespace
 
 void RestrictDllSearchToSystem32() {
@@ -33,6 +40,7 @@ void RestrictDllSearchToSystem32() {
         // Without it, at least take the current directory out of the search.
         SetDllDirectoryW(L"");
     }
+    PreloadSharedDependencies();
 }
 
 }  // namespace quilmo

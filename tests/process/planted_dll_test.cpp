@@ -23,10 +23,10 @@ namespace {
 // only Wine's own DLLs load (msimg32 for a message box, say) are left out:
 // Wine resolves those through its internal delay-loads, which ignore the
 // process's DLL search restriction, where Windows loads them from System32.
-// Not yet planted: winhttp, wininet, crypt32 and wintrust. Since the
-// interactive start fetches the manifest through them, planting them makes
-// that start hang under Wine; the cause is still being examined.
-const std::vector<std::wstring> kPlantedNames = {L"gdiplus", L"dwmapi", L"version", L"wtsapi32", L"rstrtmgr"};
+// (crypt32 is one of those too, for Wine's WinHTTP and WinINet; the installer
+// loads the system's copy first, so it is planted like the others.)
+const std::vector<std::wstring> kPlantedNames = {L"gdiplus", L"dwmapi",   L"version", L"wtsapi32", L"rstrtmgr",
+                                                 L"winhttp", L"wininet", L"crypt32", L"wintrust"};
 
 std::wstring PlantedSource(const char* flavour) {
     std::wstring dir = L"Z:" + Utf8ToWide(QUILMO_PLANTED_DIR);
