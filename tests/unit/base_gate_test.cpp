@@ -56,7 +56,19 @@ protected:
 
 TEST_F(BaseGate, AcceptsTheDefaultBaseWithAndWithoutTheAccessCheck) {
     const std::wstring defaultBase = ProductDataFolder();
-    ASSERT_TRUE(EnsureDirectory(NormalizePath(defaultBase)));
+    const std::wstring normalized = NormalizePath(defaultBase);
+    const std::wstring vendor = ParentDirRaw(normalized);
+    const bool vendorExisted = testing_support::Exists(vendor);
+    const bool baseExisted = testing_support::Exists(normalized);
+    ASSERT_TRUE(EnsureDirectory(normalized));
+    struct Tidy {
+        std::wstring base, vendor;
+        bool baseExisted, vendorExisted;
+        ~Tidy() {
+            if (!baseExisted) RemoveDirectoryW(base.c_str());
+            if (!vendorExisted) RemoveDirectoryW(vendor.c_str());
+        }
+    } tidy{normalized, vendor, baseExisted, vendorExisted};
     bool aclRejected = true;
     UniqueNtHandle handle = OpenInstallBaseSafely(defaultBase, true, &aclRejected);
     ASSERT_TRUE(handle.valid());
@@ -143,6 +155,12 @@ TEST_F(BaseGate, RefusesALinkOnTheWay) {
     {
         HandleShowsLink link(IdentityOf(base));
         EXPECT_FALSE(Opens(base));
+    }
+    // Nothing stayed open on the way: both directories open exclusively.
+    for (const std::wstring& dir : {scratch / L"mid", base}) {
+        UniqueFile exclusive(CreateFileW(dir.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        EXPECT_TRUE(exclusive.valid()) << dir;
     }
     EXPECT_TRUE(Opens(base));
 }

@@ -182,6 +182,30 @@ TEST_F(DirHandles, DeleteFileRelativeDeletesReadOnlyButNeverHardLinkedFiles) {
     EXPECT_FALSE(DeleteFileRelative(root.get(), L"missing"));
 }
 
+// Where the first open with delete access is refused (as Windows does for
+// some read-only files), the two-handle retry must still delete single-link
+// files only.
+NtStatus NTAPI CreateRefusingDeleteAccess(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                                          PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG attributes, ULONG share,
+                                          ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+    if (access == DeleteFileRel.access) return kStatusAccessDenied;
+    return RealNtApi().createFile(handle, access, object, io, size, attributes, share, disposition, options, ea,
+                                  eaLength);
+}
+
+TEST_F(DirHandles, DeleteFileRelativeRetriesWithTwoHandlesWhenDeleteAccessIsRefused) {
+    ASSERT_TRUE(MakeReadOnlyFile(scratch / L"readonly.txt", "ro"));
+    ASSERT_TRUE(WriteBytes(scratch / L"linked.txt", "shared"));
+    ASSERT_TRUE(CreateHardLinkW((scratch / L"second.txt").c_str(), (scratch / L"linked.txt").c_str(), nullptr));
+    NtFileApi api = RealNtApi();
+    api.createFile = &CreateRefusingDeleteAccess;
+    ScopedNtFileApi scope(&api);
+    EXPECT_TRUE(DeleteFileRelative(root.get(), L"readonly.txt"));
+    EXPECT_FALSE(Exists(scratch / L"readonly.txt"));
+    EXPECT_FALSE(DeleteFileRelative(root.get(), L"linked.txt"));
+    EXPECT_EQ(ReadBytes(scratch / L"second.txt"), "shared");
+}
+
 TEST_F(DirHandles, DeleteFileRelativeLeavesAReadOnlyFileItRefusesReadOnly) {
     ASSERT_TRUE(MakeReadOnlyFile(scratch / L"kept.txt", "k"));
     ASSERT_TRUE(CreateHardLinkW((scratch / L"kept2.txt").c_str(), (scratch / L"kept.txt").c_str(), nullptr));
