@@ -57,6 +57,13 @@ struct Kernel {  // threads, processes, events, tokens: "none" is NULL
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
+struct NtFile {  // native opens: "none" is NULL, and INVALID_HANDLE_VALUE is never closed
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept {
+        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    }
+};
 struct File {  // CreateFileW reports failure as INVALID_HANDLE_VALUE
     using Type = HANDLE;
     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -134,6 +141,7 @@ struct CertChain {
 
 using UniqueHandle = UniqueAny<handle_traits::Kernel>;
 using UniqueFile = UniqueAny<handle_traits::File>;
+using UniqueNtHandle = UniqueAny<handle_traits::NtFile>;
 using UniqueRegKey = UniqueAny<handle_traits::RegKey>;
 using UniqueModule = UniqueAny<handle_traits::Module>;
 using UniqueGdiObject = UniqueAny<handle_traits::GdiObject>;
