@@ -1,20 +1,57 @@
 #!/bin/sh
-# Sets up this machine, builds the installer and runs it under Wine the way
-# the add-in's self-update does ("/silent"), then prints its exit code and log.
-# Usage: tools/run-main-job.sh [BUILD_DIR]   (default: build)
+# Sets up this machine, builds the installer for a local release server,
+# publishes a small sample release signed with a key made for this run only,
+# serves it on 127.0.0.1 and installs it under Wine the way the add-in's
+# self-update does ("/silent"); then prints the exit code, the log and the
+# installed directory.
+# Usage: tools/run-main-job.sh [BUILD_DIR]   (default: build-main)
 set -eu
 cd "$(dirname "$0")/.."
-build="${1:-build}"
+build="${1:-build-main}"
+port=47391
+job="$build/main-job"
 
 tools/bootstrap.sh
-# Tests and the main job talk only to this machine: the build's download
-# server is a local port (nothing listens there unless a test serves it).
-cmake -S . -B "$build" -DQUILMO_DOWNLOAD_BASE_URL=https://localhost:9/ -DQUILMO_SIGNATURE_BASE_URL=https://localhost:9
+rm -rf "$job"
+mkdir -p "$job/signing" "$job/payload/bin" "$job/www/install"
+
+# A throw-away publisher: self-signed, trusted by the build through its pinned
+# key alone. Nothing of it outlives this build directory.
+( cd "$job/signing"
+  openssl genrsa -out publisher.key 2048 2>/dev/null
+  openssl req -x509 -new -utf8 -key publisher.key -days 2 -subj "/CN=奎墨软件有限公司" \
+    -addext "extendedKeyUsage=codeSigning" -out publisher.crt 2>/dev/null
+  openssl rsa -in publisher.key -RSAPublicKey_out -outform DER 2>/dev/null | sha256sum | cut -c1-64 > pin.txt )
+tests/server/make_test_pki.sh "$job/tls" >/dev/null
+
+cmake -S . -B "$build" -DQUILMO_BUILD_TESTS=OFF -DQUILMO_DOWNLOAD_BASE_URL=https://localhost:$port/ \
+  -DQUILMO_SIGNATURE_BASE_URL=https://localhost:$port -DQUILMO_PINNED_KEY_SHA256="$(cat "$job/signing/pin.txt")"
 cmake --build "$build" --target QuilmoSetup -j "$(nproc)"
 
+# The sample payload: a few files of the add-in's shape.
+head -c 65536 /dev/urandom > "$job/payload/Quilmo.Core.dll"
+head -c 16384 /dev/urandom > "$job/payload/bin/helper.dll"
+printf '[settings]\r\ntheme=light\r\n' > "$job/payload/config.default.ini"
+printf '2026.1.0\r\n' > "$job/payload/app.version"
+python3 tools/publish_release.py --payload "$job/payload" --version 2026.1.0 --app-name "奎墨" \
+  --cert "$job/signing/publisher.crt" --key "$job/signing/publisher.key" --out "$job/www/install/sample"
+
 tools/wine-prefix.sh fresh "$build/wine"
-trap 'tools/wine-prefix.sh down "$build/wine"' EXIT
+python3 tools/trust_root_in_prefix.py "$job/tls/root.der" "$job/trust-root.reg"
+WINEPREFIX="$(cd "$build/wine" && pwd)/win64" WINEDEBUG=-all DISPLAY="$(cat "$build/wine/display")" \
+  wine reg import "$(winepath -w "$job/trust-root.reg" 2>/dev/null || echo "Z:$(pwd)/$job/trust-root.reg")" \
+  </dev/null >/dev/null 2>&1
+
+echo sample > "$job/release_case"
+setsid python3 tests/server/release_server.py --dir "$job" --cert "$job/tls/server.crt" --key "$job/tls/server.key" \
+  --untrusted-cert "$job/tls/untrusted.crt" --untrusted-key "$job/tls/untrusted.key" --release-port $port \
+  </dev/null >"$job/server.out" 2>&1 &
+echo $! > "$job/server.pid"
+trap 'kill "$(cat "$job/server.pid")" 2>/dev/null; tools/wine-prefix.sh down "$build/wine"' EXIT
 trap 'exit 130' INT TERM
+i=0
+while [ ! -f "$job/http_port" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+echo "release server on https://localhost:$port/"
 
 set +e
 "$build/wine-run" "$build/QuilmoSetup.exe" /silent
@@ -22,10 +59,14 @@ code=$?
 set -e
 echo "QuilmoSetup.exe /silent exit code: $code"
 
-log="$(find "$build/wine/win64/drive_c/users" -path '*QuilmoStudio/Quilmo2025/installer-auto.log' | head -n 1)"
-if [ -n "$log" ]; then
-  echo "--- $log"
-  tr -d '\r' < "$log"
+base="$(find "$build/wine/win64/drive_c/users" -type d -path '*QuilmoStudio/Quilmo2025' | head -n 1)"
+if [ -f "$base/installer-auto.log" ]; then
+  echo "--- $base/installer-auto.log"
+  tr -d '\r' < "$base/installer-auto.log"
 else
   echo "no installer log was written"
 fi
+echo "--- installed files under $base"
+[ -n "$base" ] && (cd "$base" && find . -type f ! -name installer-auto.log -exec sha256sum {} + | sort -k2)
+echo "--- requests the release server answered"
+cut -c1-200 "$job/requests.log" 2>/dev/null || true

@@ -8,8 +8,8 @@ build="${1:-build}"
 
 tools/bootstrap.sh
 # Tests and the main job talk only to this machine: the build's download
-# server is a local port (nothing listens there unless a test serves it).
-cmake -S . -B "$build" -DQUILMO_DOWNLOAD_BASE_URL=https://localhost:9/ -DQUILMO_SIGNATURE_BASE_URL=https://localhost:9
+# server is a local port (nothing listens there unless a test or the main job serves it).
+cmake -S . -B "$build" -DQUILMO_DOWNLOAD_BASE_URL=https://localhost:47391/ -DQUILMO_SIGNATURE_BASE_URL=https://localhost:47391
 cmake --build "$build" -j "$(nproc)"
 
 # A fresh prefix for every run; the last test shuts it down, and so does an

@@ -14,6 +14,10 @@ see it through drive Z:):
   http_port       plain HTTP ("plain")
   untrusted_port  HTTPS with a certificate no store trusts, and plain HTTP on
                   the same port ("untrusted")
+  release_case    with --release-port: the name of the folder under
+                  www/install/ that the fixed port serves as its root
+                  ("release"); nothing is served while it is absent or empty.
+                  The installer under test is built for that port.
 """
 import argparse
 import http.server
@@ -36,8 +40,45 @@ class ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
-def make_handler(state_dir, listener):
-    www = os.path.join(state_dir, "www")
+def fixed_root(path):
+    return lambda: path
+
+
+def release_root(state_dir):
+    """The served release is chosen by the tests, one case at a time."""
+    def root():
+        try:
+            with open(os.path.join(state_dir, "release_case"), encoding="utf-8") as f:
+                case = f.read().strip()
+        except OSError:
+            case = ""
+        if not case or "/" in case or case.startswith("."):
+            return None
+        return os.path.join(state_dir, "www", "install", case)
+    return root
+
+
+def request_path_to_name(path):
+    """A request path as the file name it addresses: clients send non-ASCII
+    either percent-encoded or as raw UTF-8 (which the request line carries as
+    Latin-1 characters)."""
+    try:
+        path = path.encode("latin-1").decode("utf-8")
+    except (UnicodeEncodeError, UnicodeDecodeError):
+        pass
+    return urllib.parse.unquote(path)
+
+
+def release_offline(state_dir):
+    try:
+        with open(os.path.join(state_dir, "release_case"), encoding="utf-8") as f:
+            return f.read().strip() == "offline"
+    except OSError:
+        return False
+
+
+def make_handler(state_dir, listener, www_root=None):
+    www_root = www_root or fixed_root(os.path.join(state_dir, "www"))
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -48,10 +89,10 @@ def make_handler(state_dir, listener):
         def record(self, parsed):
             scheme = "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
             entry = {"listener": listener, "scheme": scheme, "path": parsed.path, "query": parsed.query,
-                     "agent": self.headers.get("User-Agent", "")}
+                     "agent": self.headers.get("User-Agent", ""), "name": request_path_to_name(parsed.path)}
             with LOCK:
                 with open(os.path.join(state_dir, "requests.log"), "a", encoding="utf-8") as log:
-                    log.write(json.dumps(entry) + "\n")
+                    log.write(json.dumps(entry, ensure_ascii=False) + "\n")
 
         def behaviour(self, path):
             try:
@@ -82,8 +123,12 @@ def make_handler(state_dir, listener):
             self.wfile.flush()
 
         def serve_file(self, path):
-            local = os.path.normpath(os.path.join(www, path.lstrip("/")))
-            if not local.startswith(os.path.abspath(www)) or not os.path.isfile(local):
+            www = www_root()
+            if www is None:
+                self.send_body(404, b"not found")
+                return
+            local = os.path.normpath(os.path.join(www, request_path_to_name(path).lstrip("/")))
+            if not local.startswith(os.path.abspath(www) + os.sep) or not os.path.isfile(local):
                 self.send_body(404, b"not found")
                 return
             size = os.path.getsize(local)
@@ -102,6 +147,10 @@ def make_handler(state_dir, listener):
             parsed = urllib.parse.urlsplit(self.path)
             self.record(parsed)
             self.close_connection = True
+            if listener == "release" and release_offline(state_dir):
+                # As if nothing listened: the connection ends without an answer.
+                self.connection.close()
+                return
             rule = self.behaviour(parsed.path)
             try:
                 if rule is None:
@@ -111,7 +160,7 @@ def make_handler(state_dir, listener):
                 elif "body" in rule:
                     self.send_body(200, rule["body"].encode())
                 elif "truncate" in rule:
-                    local = os.path.join(www, parsed.path.lstrip("/"))
+                    local = os.path.join(www_root(), parsed.path.lstrip("/"))
                     data = open(local, "rb").read()
                     self.send_body(200, data[: rule["truncate"]], length=len(data))
                 elif "stall_ms" in rule:
@@ -162,6 +211,7 @@ def main():
     parser.add_argument("--key", required=True)
     parser.add_argument("--untrusted-cert", required=True)
     parser.add_argument("--untrusted-key", required=True)
+    parser.add_argument("--release-port", type=int, default=0)
     args = parser.parse_args()
     os.makedirs(os.path.join(args.dir, "www"), exist_ok=True)
 
@@ -176,6 +226,11 @@ def main():
     serve(https)
     serve(plain)
     serve(untrusted)
+    if args.release_port:
+        release = ThreadingServer(("127.0.0.1", args.release_port),
+                                  make_handler(args.dir, "release", release_root(args.dir)))
+        release.socket = context.wrap_socket(release.socket, server_side=True)
+        serve(release)
     for name, server in (("untrusted_port", untrusted), ("https_port", https), ("http_port", plain)):
         with open(os.path.join(args.dir, name + ".tmp"), "w") as f:
             f.write(str(server.server_address[1]))

@@ -75,9 +75,19 @@ std::vector<ServerRequest> ReleaseServer::Requests() {
     for (std::string line; std::getline(log, line);) {
         if (line.empty()) continue;
         requests.push_back({JsonField(line, "listener"), JsonField(line, "scheme"), JsonField(line, "path"),
-                            JsonField(line, "query"), JsonField(line, "agent")});
+                            JsonField(line, "query"), JsonField(line, "agent"), JsonField(line, "name")});
     }
     return requests;
+}
+
+void ReleaseServer::UseInstallRelease(const std::string& caseName) { WriteAll(StatePath("release_case"), caseName); }
+
+std::vector<ServerRequest> ReleaseServer::ReleaseRequests() {
+    std::vector<ServerRequest> mine;
+    for (ServerRequest& request : Requests()) {
+        if (request.listener == "release") mine.push_back(std::move(request));
+    }
+    return mine;
 }
 
 void TrustTestRootCa() {

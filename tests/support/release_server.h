@@ -14,6 +14,7 @@ struct ServerRequest {
     std::string path;
     std::string query;
     std::string agent;
+    std::string name;  // the path as a file name (percent-escapes undone), UTF-8
 };
 
 class ReleaseServer {
@@ -31,6 +32,13 @@ public:
     static void PutFile(const std::string& relativePath, const std::string& bytes);
     static void ClearRequests();
     static std::vector<ServerRequest> Requests();
+
+    // The release the installer's own download port serves: a folder of
+    // www/install/ (see make_install_releases.sh), "offline" for a port that
+    // answers nothing, "" for a server without any release.
+    static void UseInstallRelease(const std::string& caseName);
+    // The requests the installer's own download port saw.
+    static std::vector<ServerRequest> ReleaseRequests();
 
     // Windows path of a file in the server's state folder.
     static std::wstring StatePath(const std::string& relativePath);
