@@ -2,6 +2,9 @@
 // memory of this process, either with the installer's DownloadFile or with a
 // bare WinHTTP read loop (the floor of the platform).
 // Usage: quilmo_download_bench client|bare URL DEST [ROOT_CA_DER]
+//        quilmo_download_bench bare-list URL_LIST_FILE DEST_DIR [ROOT_CA_DER]
+// (bare-list fetches every URL of the file, one per line, in turn: the floor
+// of an installation's downloads.)
 #include <windows.h>
 #include <psapi.h>
 #include "files/wincrypt_plain.h"
@@ -57,6 +60,18 @@ bool BareDownload(const std::wstring& url, const std::wstring& dest) {
     return ok;
 }
 
+bool BareDownloadList(const std::wstring& listFile, const std::wstring& destDir) {
+    std::ifstream in(listFile.c_str(), std::ios::binary);
+    int index = 0;
+    bool ok = true;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        ok = BareDownload(quilmo::Utf8ToWide(line), destDir + L"\\f" + std::to_wstring(index++)) && ok;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -69,7 +84,9 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    bool ok = mode == L"bare" ? BareDownload(argv[2], argv[3]) : quilmo::DownloadFile(quilmo::WideToUtf8(argv[2]), argv[3]);
+    bool ok = mode == L"bare"        ? BareDownload(argv[2], argv[3])
+              : mode == L"bare-list" ? BareDownloadList(argv[2], argv[3])
+                                     : quilmo::DownloadFile(quilmo::WideToUtf8(argv[2]), argv[3]);
     QueryPerformanceCounter(&end);
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
