@@ -66,7 +66,9 @@ if [ -f "$base/installer-auto.log" ]; then
 else
   echo "no installer log was written"
 fi
-echo "--- installed files under $base"
-[ -n "$base" ] && (cd "$base" && find . -type f ! -name installer-auto.log -exec sha256sum {} + | sort -k2)
+echo "--- the release's manifest"
+cat "$job/www/install/sample/install.json"
+echo "--- installed files under $base (SHA-256)"
+[ -n "$base" ] && (cd "$base" && find . -type f ! -name installer-auto.log ! -name .qm_gc.lock -exec sha256sum {} + | sort -k2)
 echo "--- requests the release server answered"
 cut -c1-200 "$job/requests.log" 2>/dev/null || true

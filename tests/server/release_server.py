@@ -127,8 +127,9 @@ def make_handler(state_dir, listener, www_root=None):
             if www is None:
                 self.send_body(404, b"not found")
                 return
+            www = os.path.abspath(www)
             local = os.path.normpath(os.path.join(www, request_path_to_name(path).lstrip("/")))
-            if not local.startswith(os.path.abspath(www) + os.sep) or not os.path.isfile(local):
+            if not local.startswith(www + os.sep) or not os.path.isfile(local):
                 self.send_body(404, b"not found")
                 return
             size = os.path.getsize(local)
@@ -213,6 +214,7 @@ def main():
     parser.add_argument("--untrusted-key", required=True)
     parser.add_argument("--release-port", type=int, default=0)
     args = parser.parse_args()
+    args.dir = os.path.abspath(args.dir)  # served paths are checked against absolute roots
     os.makedirs(os.path.join(args.dir, "www"), exist_ok=True)
 
     https = ThreadingServer(("127.0.0.1", 0), make_handler(args.dir, "trusted"))
