@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 namespace quilmo {
 
@@ -20,10 +19,5 @@ bool ShowsTipBeforeNextFile(size_t downloaded);
 // With fewer than 10 files to fetch the third failure ends the run, with 10
 // or more the sixth.
 bool TooManyDownloadFailures(size_t failures, size_t neededCount);
-
-// The manifest version names the version directory: it must be one plain
-// directory name that cannot climb out of the install base or name a device
-// or stream.
-bool IsSafeVersionDirectoryName(const std::string& version);
 
 }  // namespace quilmo

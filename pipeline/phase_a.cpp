@@ -153,10 +153,10 @@ void PrepareBaseDirectory(InstallRun& run) {
 StepOutcome ChooseTargetDirectory(InstallRun& run) {
     InstallerState& state = State();
     std::string base = state.basePath.Get();
-    // A version text that is not one plain directory name would place the
-    // files outside the install base: such a release cannot be staged.
-    if (IsSafeVersionDirectoryName(run.version)) {
-        std::string candidate = AllocateTargetDirectory(base, run.version, false);
+    // A version that is no plain directory name yields no candidate at all,
+    // and the run stops here.
+    std::string candidate = AllocateTargetDirectory(base, run.version, false);
+    if (!candidate.empty()) {
         bool overInstalled = !run.installedDir.empty() && SamePath(Utf8ToWide(candidate), Utf8ToWide(run.installedDir));
         run.targetDir = AllocateTargetDirectory(base, run.version, state.autoMode || overInstalled);
     }
