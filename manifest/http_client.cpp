@@ -6,6 +6,7 @@
 #include "manifest/http_attempt.h"
 #include "manifest/http_series.h"
 #include "manifest/manifest_shape.h"
+#include "manifest/sha256.h"
 #include "manifest/windows_version.h"
 
 namespace quilmo {
@@ -45,10 +46,13 @@ private:
 
 // The destination is created only once a request succeeded, and deleted
 // when that attempt fails later, so no partial file is ever left behind.
+// With a digest stream, every byte written is hashed as well, on the
+// stream's own thread; a restarted attempt restarts the digest.
 class FileSink : public BodySink {
 public:
-    explicit FileSink(const std::wstring& path) : path_(path) {}
+    explicit FileSink(const std::wstring& path, Sha256Stream* digest = nullptr) : path_(path), digest_(digest) {}
     bool Begin() override {
+        if (digest_ != nullptr) digest_->Reset();
         file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         return file_.valid();
     }
@@ -59,9 +63,11 @@ public:
             SetLastError(ERROR_WRITE_FAULT);
             return false;
         }
+        if (digest_ != nullptr) digest_->Add(data, size);
         return true;
     }
     void Discard() override {
+        if (digest_ != nullptr) digest_->Reset();
         if (!file_) return;
         file_.reset();
         DeleteFileW(path_.c_str());
@@ -73,6 +79,7 @@ public:
 
 private:
     std::wstring path_;
+    Sha256Stream* digest_;
     UniqueFile file_;
 };
 
@@ -109,6 +116,16 @@ bool DownloadFile(const std::string& url, const std::wstring& destinationPath) {
     FileSink sink(destinationPath);
     SystemAttemptRunner runner(sink, kFileOverEither, kFileOverEither);
     return RunFetchSeries(runner, url);
+}
+
+bool DownloadFile(const std::string& url, const std::wstring& destinationPath, Sha256Stream& digest,
+                  std::string& sha256) {
+    FileSink sink(destinationPath, &digest);
+    SystemAttemptRunner runner(sink, kFileOverEither, kFileOverEither);
+    bool ok = RunFetchSeries(runner, url);
+    std::string computed = digest.Finish();
+    sha256 = ok ? computed : std::string();
+    return ok;
 }
 
 }  // namespace quilmo

@@ -18,4 +18,11 @@ std::string FetchText(const std::string& url, bool requireManifestShape);
 // leaves no file behind; an empty body gives an empty file.
 bool DownloadFile(const std::string& url, const std::wstring& destinationPath);
 
+class Sha256Stream;
+// The same, and the SHA-256 (lower case) of exactly the bytes written to the
+// file, computed on the stream's thread while the download runs. sha256 is
+// empty when the download failed.
+bool DownloadFile(const std::string& url, const std::wstring& destinationPath, Sha256Stream& digest,
+                  std::string& sha256);
+
 }  // namespace quilmo

@@ -90,4 +90,74 @@ std::string Sha256OfBytes(const std::string& bytes) {
     return sha.Hex(kUpperDigits);
 }
 
+namespace {
+
+// A queue this deep keeps the hashing thread busy without holding more than
+// about a megabyte of a download in memory.
+constexpr size_t kMaxQueuedChunks = 32;
+
+}  // namespace
+
+Sha256Stream::Sha256Stream() : worker_([this] { Work(); }) {}
+
+Sha256Stream::~Sha256Stream() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+void Sha256Stream::Push(Item item) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < kMaxQueuedChunks; });
+    queue_.push_back(std::move(item));
+    changed_.notify_all();
+}
+
+void Sha256Stream::Reset() { Push({Item::kReset, std::string()}); }
+
+void Sha256Stream::Add(const char* data, size_t size) {
+    if (size > 0) Push({Item::kData, std::string(data, size)});
+}
+
+std::string Sha256Stream::Finish() {
+    Push({Item::kFinish, std::string()});
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return resultReady_; });
+    resultReady_ = false;
+    return std::move(result_);
+}
+
+void Sha256Stream::Work() {
+    auto sha = std::make_unique<Sha256>();
+    bool failed = !sha->Ok();
+    for (;;) {
+        Item item;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (stop_) return;
+            item = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        changed_.notify_all();  // room in the queue
+        if (item.kind == Item::kData) {
+            failed = failed || !sha->Add(reinterpret_cast<const BYTE*>(item.bytes.data()),
+                                         static_cast<DWORD>(item.bytes.size()));
+            continue;
+        }
+        std::string digest = (item.kind == Item::kFinish && !failed) ? sha->Hex(kLowerDigits) : std::string();
+        sha = std::make_unique<Sha256>();
+        failed = !sha->Ok();
+        if (item.kind == Item::kFinish) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            result_ = std::move(digest);
+            resultReady_ = true;
+            changed_.notify_all();
+        }
+    }
+}
+
 }  // namespace quilmo

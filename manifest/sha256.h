@@ -4,7 +4,12 @@
 
 #include <windows.h>
 
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace quilmo {
 
@@ -18,5 +23,40 @@ std::string Sha256OfHandle(HANDLE file);
 // Upper-case digits; empty input gives an empty result (there is nothing a
 // caller could pin or compare it against).
 std::string Sha256OfBytes(const std::string& bytes);
+
+// Hashes bytes on a thread of its own while the caller goes on producing
+// them, so a download is hashed as it arrives instead of being read again
+// afterwards. Lower-case digits, like Sha256OfFile.
+class Sha256Stream {
+public:
+    Sha256Stream();
+    ~Sha256Stream();
+    Sha256Stream(const Sha256Stream&) = delete;
+    Sha256Stream& operator=(const Sha256Stream&) = delete;
+
+    // Forgets everything added so far.
+    void Reset();
+    // Queues a copy of the bytes; waits while the queue is full.
+    void Add(const char* data, size_t size);
+    // The digest of everything added since the last Reset or Finish; empty
+    // when hashing failed. Starts the next digest afresh.
+    std::string Finish();
+
+private:
+    struct Item {
+        enum Kind { kData, kReset, kFinish } kind;
+        std::string bytes;
+    };
+    void Push(Item item);
+    void Work();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Item> queue_;
+    bool stop_ = false;
+    bool resultReady_ = false;
+    std::string result_;
+    std::thread worker_;
+};
 
 }  // namespace quilmo

@@ -260,16 +260,19 @@ StepOutcome VerifyPresentFiles(InstallRun& run) {
 // Downloads into a temporary name next to the file and moves it under its
 // listed name only once its SHA-256 matched, so a listed name never holds a
 // partial or unverified download, not even after the process was ended
-// half-way. Returns false after logging the failure.
-bool DownloadVerifiedFile(const ManifestFileEntry& entry, const std::wstring& local) {
+// half-way. The digest is taken from the bytes as they are written (the
+// temporary file is open to nobody else meanwhile), on a second thread.
+// Returns false after logging the failure.
+bool DownloadVerifiedFile(const ManifestFileEntry& entry, const std::wstring& local, Sha256Stream& digestStream) {
     std::wstring temporary = local + L".__qmdl_" + RandomHexToken() + L".tmp";
-    if (!DownloadFile(entry.url, temporary)) {
+    std::string digest;
+    if (!DownloadFile(entry.url, temporary, digestStream, digest)) {
         WriteLog("download failed=" + entry.path);
         SetStatusText("下载失败: " + entry.path);
         DeleteFileW(temporary.c_str());
         return false;
     }
-    if (!SameHash(Sha256OfFile(temporary), entry.hash)) {
+    if (!SameHash(digest, entry.hash)) {
         WriteLog("hash failed=" + entry.path);
         SetStatusText("校验失败: " + entry.path);
         DeleteFileW(temporary.c_str());
@@ -303,6 +306,7 @@ StepOutcome AbortDownloads() {
 StepOutcome DownloadNeededFiles(InstallRun& run) {
     size_t downloaded = 0;
     size_t failures = 0;
+    Sha256Stream digestStream;
     for (const ManifestFileEntry& entry : run.needed) {
         if (CancelRequested()) return StepOutcome::End(1);
         if (ShowsTipBeforeNextFile(downloaded)) {
@@ -312,7 +316,7 @@ StepOutcome DownloadNeededFiles(InstallRun& run) {
         }
         std::wstring local = LocalPathOf(run, entry);
         CreateParentDirectory(local);
-        if (DownloadVerifiedFile(entry, local)) {
+        if (DownloadVerifiedFile(entry, local, digestStream)) {
             if (PrerequisiteFile* bootstrapper = BootstrapperRecord(run, entry)) bootstrapper->verified = true;
             ++downloaded;
             SetProgress(DownloadProgress(downloaded, run.needed.size()));
