@@ -19,8 +19,11 @@ bool AsciiEqualNoCase(const std::wstring& a, size_t offset, const std::wstring& 
     return true;
 }
 
-// Backslashes only, no trailing ones: the shape both path comparisons use.
-std::wstring ComparableForm(const std::wstring& s) {
+bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.compare(0, std::wcslen(prefix), prefix) == 0; }
+
+}  // namespace
+
+std::wstring WithoutTrailingSeparators(const std::wstring& s) {
     std::wstring out = s;
     for (wchar_t& c : out) {
         if (c == L'/') c = L'\\';
@@ -28,10 +31,6 @@ std::wstring ComparableForm(const std::wstring& s) {
     while (!out.empty() && out.back() == L'\\') out.pop_back();
     return out;
 }
-
-bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.compare(0, std::wcslen(prefix), prefix) == 0; }
-
-}  // namespace
 
 std::wstring TrimPath(const std::wstring& s) {
     size_t begin = 0;
@@ -65,14 +64,14 @@ std::wstring JoinPath(const std::wstring& base, const std::wstring& child) {
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
-    const std::wstring left = ComparableForm(a);
-    const std::wstring right = ComparableForm(b);
+    const std::wstring left = WithoutTrailingSeparators(a);
+    const std::wstring right = WithoutTrailingSeparators(b);
     return left.size() == right.size() && AsciiEqualNoCase(left, 0, right);
 }
 
 bool IsStrictlyInside(const std::wstring& outer, const std::wstring& inner) {
-    const std::wstring o = ComparableForm(outer);
-    const std::wstring i = ComparableForm(inner);
+    const std::wstring o = WithoutTrailingSeparators(outer);
+    const std::wstring i = WithoutTrailingSeparators(inner);
     if (o.empty() || o.size() >= i.size()) return false;
     return AsciiEqualNoCase(i, 0, o) && i[o.size()] == L'\\';
 }

@@ -25,6 +25,10 @@ std::wstring ParentDirRaw(const std::wstring& s);
 // base without trailing '\', one '\', child without leading '\'.
 std::wstring JoinPath(const std::wstring& base, const std::wstring& child);
 
+// Backslashes only, no trailing ones: the shape path comparisons and copies
+// work on.
+std::wstring WithoutTrailingSeparators(const std::wstring& s);
+
 // '/' and '\' are the same, trailing '\' ignored, ASCII case ignored.
 bool SamePath(const std::wstring& a, const std::wstring& b);
 

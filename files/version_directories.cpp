@@ -35,14 +35,6 @@ bool IsSingleDirectoryName(const std::wstring& name) {
     return true;
 }
 
-std::wstring WithoutTrailingSeparators(std::wstring path) {
-    for (wchar_t& c : path) {
-        if (c == L'/') c = L'\\';
-    }
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
 std::wstring RandomSuffix() {
     wchar_t suffix[16] = {};
     std::swprintf(suffix, 16, L"_%08x", static_cast<unsigned>(std::rand()) ^ static_cast<unsigned>(GetTickCount()));

@@ -17,6 +17,12 @@ void ShowNormal(int kind) {
 
 }  // namespace
 
+void ShowRunMessage(const std::wstring& text, const std::wstring& title, UINT icon) {
+    if (State().silentMode) return;
+    HWND owner = MainWindowExists() ? State().mainWindow.load() : nullptr;
+    MessageBoxW(owner, text.c_str(), title.c_str(), icon);
+}
+
 void RestoreStartButtons() {
     ShowNormal(kMainButton);
     ShowNormal(kChangeDirButton);
@@ -30,11 +36,7 @@ int AbortRun(const AbortRow& row) {
     state.exitCode = row.code;
     RestoreStartButtons();
     RepaintWindow();
-    if (!state.silentMode && !row.boxText.empty()) {
-        HWND owner = state.mainWindow.load();
-        if (owner != nullptr && !IsWindow(owner)) owner = nullptr;
-        MessageBoxW(owner, row.boxText.c_str(), row.boxTitle.c_str(), row.boxIcon);
-    }
+    if (!row.boxText.empty()) ShowRunMessage(row.boxText, row.boxTitle, row.boxIcon);
     return row.code;
 }
 

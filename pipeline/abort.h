@@ -24,6 +24,10 @@ struct AbortRow {
 // row's code for RunInstaller to return.
 int AbortRun(const AbortRow& row);
 
+// A message box of the run, owned by the main window (none without one);
+// a silent run shows nothing.
+void ShowRunMessage(const std::wstring& text, const std::wstring& title, UINT icon);
+
 // Gives the main and "更改 >" buttons their normal, visible state again.
 void RestoreStartButtons();
 

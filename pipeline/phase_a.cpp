@@ -28,11 +28,6 @@ namespace quilmo {
 
 namespace {
 
-bool WindowExists() {
-    HWND window = State().mainWindow.load();
-    return window != nullptr && IsWindow(window);
-}
-
 bool SameHash(const std::string& a, const std::string& b) {
     return !a.empty() && a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
 }
@@ -62,7 +57,7 @@ StepOutcome StartRun() {
     state.completed = false;
     state.exitCode = 0;
     Sleep(100);
-    if (!state.silentMode && !WindowExists()) {
+    if (!state.silentMode && !MainWindowExists()) {
         WriteLog("RunInstaller aborted: window missing");
         state.busy = false;
         return StepOutcome::End(1);
@@ -271,10 +266,9 @@ StepOutcome VerifyPresentFiles(InstallRun& run) {
 bool DownloadVerifiedFile(const ManifestFileEntry& entry, const std::wstring& local, Sha256Stream& digestStream) {
     std::wstring temporary = local + L".__qmdl_" + RandomHexToken() + L".tmp";
     std::string digest;
-    if (!DownloadFile(entry.url, temporary, digestStream, digest)) {
+    if (!DownloadFile(entry.url, temporary, digestStream, digest)) {  // leaves no file behind
         WriteLog("download failed=" + entry.path);
         SetStatusText("下载失败: " + entry.path);
-        DeleteFileW(temporary.c_str());
         return false;
     }
     if (!SameHash(digest, entry.hash)) {
@@ -337,10 +331,9 @@ StepOutcome DownloadNeededFiles(InstallRun& run) {
 // Step 15.
 StepOutcome AcceptToleratedFailures(const InstallRun& run) {
     size_t failures = run.failedPaths.size();
-    if (failures >= 1 && failures <= 5 && !State().silentMode) {
-        std::wstring text = L"有 " + std::to_wstring(failures) + L" 个文件下载失败，但安装将继续。\n\n如果程序运行异常，请重新安装。";
-        HWND owner = WindowExists() ? State().mainWindow.load() : nullptr;
-        MessageBoxW(owner, text.c_str(), L"警告", MB_ICONWARNING);
+    if (failures >= 1 && failures <= 5) {
+        ShowRunMessage(L"有 " + std::to_wstring(failures) + L" 个文件下载失败，但安装将继续。\n\n如果程序运行异常，请重新安装。",
+                       L"警告", MB_ICONWARNING);
     }
     if (CancelRequested()) return StepOutcome::End(1);
     WriteLog("download failed count=" + std::to_string(failures));

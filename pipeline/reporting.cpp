@@ -8,16 +8,16 @@ namespace quilmo {
 
 namespace {
 
-bool WindowExists() {
-    HWND window = State().mainWindow.load();
-    return window != nullptr && IsWindow(window);
-}
-
 void HideControl(int kind) {
     if (UiElement* control = State().controls.Find(kind)) control->visible = false;
 }
 
 }  // namespace
+
+bool MainWindowExists() {
+    HWND window = State().mainWindow.load();
+    return window != nullptr && IsWindow(window);
+}
 
 void SetStatusText(const std::string& text) {
     State().statusText.Set(text);
@@ -25,7 +25,7 @@ void SetStatusText(const std::string& text) {
 }
 
 void RepaintWindow() {
-    if (!WindowExists()) return;
+    if (!MainWindowExists()) return;
     HWND window = State().mainWindow.load();
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);
@@ -33,7 +33,7 @@ void RepaintWindow() {
 
 void SetProgress(int percent) {
     ProgressBarElement* bar = State().controls.ProgressBar();
-    if (bar == nullptr || !WindowExists()) return;
+    if (bar == nullptr || !MainWindowExists()) return;
     bar->visible = percent < 100;
     float fraction = static_cast<float>(percent) / 100.0f;
     bar->progress = fraction > 1.0f ? 1.0f : fraction;

@@ -7,6 +7,9 @@
 
 namespace quilmo {
 
+// The main window's handle is set and still names a window.
+bool MainWindowExists();
+
 void SetStatusText(const std::string& text);
 void RepaintWindow();
 void SetProgress(int percent);

@@ -21,11 +21,6 @@ std::atomic<bool> g_manifestThreadRunning{false};
 
 DWORD WINAPI WorkerRoutine(LPVOID) { return static_cast<DWORD>(RunInstaller()); }
 
-bool WindowExists() {
-    HWND window = State().mainWindow.load();
-    return window != nullptr && IsWindow(window);
-}
-
 void StoreInstalledVersion() {
     InstalledVersion installed = FindInstalledVersion();
     State().installedVersion.Set(installed.version);
@@ -46,11 +41,11 @@ void AcceptManifest(const std::string& manifest) {
     StoreInstalledVersion();
 
     ButtonElement* mainButton = state.controls.MainButton();
-    if (mainButton != nullptr && WindowExists()) {
+    if (mainButton != nullptr && MainWindowExists()) {
         mainButton->text.Set(MainButtonCaption(state.existingInstall, state.installedVersion.Get(), version));
     }
     state.manifestReady = true;
-    if (mainButton != nullptr && WindowExists()) mainButton->state = kStateNormal;
+    if (mainButton != nullptr && MainWindowExists()) mainButton->state = kStateNormal;
     RepaintWindow();
 }
 
@@ -78,7 +73,7 @@ bool StartWorker() {
 
 DWORD WINAPI ManifestThread(LPVOID) {
     Sleep(300);
-    if (WindowExists()) {
+    if (MainWindowExists()) {
         std::string manifest;
         std::wstring message;
         if (FetchManifest(manifest, message)) {

@@ -29,6 +29,7 @@
 namespace quilmo::test {
 namespace {
 
+using testing_support::ListNames;
 using testing_support::RemoveTree;
 
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quilmo2025";
@@ -48,32 +49,20 @@ std::string ReadAll(const std::wstring& path) {
 
 // Every file below dir, as paths relative to it.
 void ListFiles(const std::wstring& dir, const std::wstring& prefix, std::vector<std::wstring>& out) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const auto& [name, attributes] : ListNames(dir)) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             ListFiles(dir + L"\\" + name, prefix + name + L"\\", out);
         } else {
             out.push_back(prefix + name);
         }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    }
 }
 
 // Top-level entries of the base directory.
 std::set<std::wstring> BaseEntries() {
+    std::wstring base = BaseDir();
     std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((BaseDir() + L"*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.insert(name);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    for (const auto& entry : ListNames(base.substr(0, base.size() - 1))) names.insert(entry.first);
     return names;
 }
 

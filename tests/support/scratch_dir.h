@@ -30,6 +30,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);  // "<missing>" when it cannot be read
 bool Exists(const std::wstring& path);
 bool MakeDir(const std::wstring& path);
+// Creates the directory and any missing parents; returns the path.
+std::wstring MakeDirectories(const std::wstring& path);
 
 // An open directory handle usable as the parent of relative opens.
 UniqueFile OpenDirectory(const std::wstring& path, DWORD access = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);

@@ -13,21 +13,15 @@
 #include "startup/base_path.h"
 #include "startup/paths.h"
 #include "support/scratch_registry.h"
-#include "support/temp_directory.h"
+#include "support/scratch_dir.h"
 
 namespace quilmo {
 namespace {
 
 using testing_support::SavedUserKey;
-using testing_support::TempDirectory;
-
-std::wstring CurrentTestName() {
-    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-        if (c == '/') c = '_';
-    }
-    return Utf8ToWide(name);
-}
+using testing_support::MakeDirectories;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
 
 // The product's own keys are saved, emptied for the test and put back after
 // it, because silent runs of the installer in this prefix read them.
@@ -46,9 +40,9 @@ protected:
         ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, kQuilmoCoreKey, 0, kManagedDirValue, text));
     }
     std::wstring VersionDirectory(const std::wstring& name, const std::string& fileBytes) {
-        std::wstring dir = temp_.MakeDirectory(name);
+        std::wstring dir = MakeDirectories(scratch_ / name);
         if (!fileBytes.empty()) {
-            EXPECT_TRUE(TempDirectory::WriteFile(dir + L"\\app.version", fileBytes));
+            EXPECT_TRUE(WriteBytes(dir + L"\\app.version", fileBytes));
         }
         return dir;
     }
@@ -56,7 +50,7 @@ protected:
     SavedUserKey uninstall_{kUninstallKey};
     SavedUserKey core_{kQuilmoCoreKey};
     SavedUserKey legacy_{kLegacyUninstallKey};
-    TempDirectory temp_{CurrentTestName()};
+    ScratchDir scratch_;
 };
 
 struct DirectoryCase {
@@ -182,7 +176,7 @@ TEST_F(InstalledVersionTest, ManagedDirThatDoesNotExistIsIgnored) {
     std::wstring location = VersionDirectory(L"Current", "") + L"\\";
     SetUninstall(L"DisplayVersion", L"2025.3.14");
     SetUninstall(L"InstallLocation", location);
-    SetManagedDir(temp_.path() + L"\\Gone");
+    SetManagedDir(scratch_.path() + L"\\Gone");
     InstalledVersion installed = FindInstalledVersion();
     EXPECT_EQ(installed.version, "2025.3.14");
     EXPECT_EQ(installed.directory, WideToUtf8(location));
@@ -282,7 +276,7 @@ TEST_F(InstalledVersionTest, StartupBaseFromSavedLocationInstallationOrDefault) 
     EXPECT_FALSE(nothing.choice.existingInstall);
     EXPECT_TRUE(nothing.installedVersion.empty());
 
-    std::wstring base = temp_.MakeDirectory(L"Base");
+    std::wstring base = MakeDirectories(scratch_ / L"Base");
     struct Installation {
         const wchar_t* directory;
         std::string expectedBase;
@@ -294,7 +288,7 @@ TEST_F(InstalledVersionTest, StartupBaseFromSavedLocationInstallationOrDefault) 
         {L"Base\\Custom", baseUtf8 + "Custom\\"},
     };
     for (const Installation& installation : installations) {
-        std::wstring dir = temp_.MakeDirectory(installation.directory);
+        std::wstring dir = MakeDirectories(scratch_ / installation.directory);
         SetUninstall(L"DisplayVersion", L"2025.3.14");
         SetUninstall(L"InstallLocation", dir + L"\\");
         StartupBase startup = ChooseStartupBase();
@@ -353,9 +347,9 @@ bool WaitForFile(const std::wstring& path, DWORD milliseconds) {
 
 // The real shell: Wine's explorer.exe, like Windows', runs the batch file.
 TEST_F(InstalledVersionTest, LegacyUninstallerRunsTheBatchFile) {
-    const std::wstring location = temp_.MakeDirectory(L"Legacy") + L"\\";
+    const std::wstring location = MakeDirectories(scratch_ / L"Legacy") + L"\\";
     const std::wstring marker = location + L"ran.txt";
-    ASSERT_TRUE(TempDirectory::WriteFile(location + L"_uninstall.bat",
+    ASSERT_TRUE(WriteBytes(location + L"_uninstall.bat",
                                          "@echo ran> \"" + WideToUtf8(marker) + "\"\r\n"));
     RunLegacyUninstaller();
     EXPECT_FALSE(WaitForFile(marker, 500)) << "started without a legacy Uninstall entry";
