@@ -48,11 +48,22 @@ RestartManagerApi BindRestartManagerApi() {
     return api;
 }
 
-std::atomic<const NtFileApi*> ntOverride{nullptr};
-std::atomic<const RestartManagerApi*> rmOverride{nullptr};
-std::atomic<const FileSystemCalls*> fsOverride{nullptr};
+template <typename Table>
+const Table& Bound(const Table& real) {
+    const Table* replacement = BindingOverride<Table>().load();
+    return replacement ? *replacement : real;
+}
 
 }  // namespace
+
+template <typename Table>
+std::atomic<const Table*>& BindingOverride() {
+    static std::atomic<const Table*> replacement{nullptr};
+    return replacement;
+}
+template std::atomic<const NtFileApi*>& BindingOverride<NtFileApi>();
+template std::atomic<const RestartManagerApi*>& BindingOverride<RestartManagerApi>();
+template std::atomic<const FileSystemCalls*>& BindingOverride<FileSystemCalls>();
 
 const NtFileApi& RealNtApi() {
     static const NtFileApi api = BindNtFileApi();
@@ -69,28 +80,8 @@ const FileSystemCalls& RealFsCalls() {
     return calls;
 }
 
-const NtFileApi& NtApi() {
-    const NtFileApi* api = ntOverride.load();
-    return api ? *api : RealNtApi();
-}
-
-const RestartManagerApi& RmApi() {
-    const RestartManagerApi* api = rmOverride.load();
-    return api ? *api : RealRmApi();
-}
-
-const FileSystemCalls& FsCalls() {
-    const FileSystemCalls* calls = fsOverride.load();
-    return calls ? *calls : RealFsCalls();
-}
-
-ScopedNtFileApi::ScopedNtFileApi(const NtFileApi* api) : previous_(ntOverride.exchange(api)) {}
-ScopedNtFileApi::~ScopedNtFileApi() { ntOverride.store(previous_); }
-
-ScopedRestartManagerApi::ScopedRestartManagerApi(const RestartManagerApi* api) : previous_(rmOverride.exchange(api)) {}
-ScopedRestartManagerApi::~ScopedRestartManagerApi() { rmOverride.store(previous_); }
-
-ScopedFileSystemCalls::ScopedFileSystemCalls(const FileSystemCalls* calls) : previous_(fsOverride.exchange(calls)) {}
-ScopedFileSystemCalls::~ScopedFileSystemCalls() { fsOverride.store(previous_); }
+const NtFileApi& NtApi() { return Bound(RealNtApi()); }
+const RestartManagerApi& RmApi() { return Bound(RealRmApi()); }
+const FileSystemCalls& FsCalls() { return Bound(RealFsCalls()); }
 
 }  // namespace quilmo

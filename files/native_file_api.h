@@ -6,6 +6,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
 #include <winternl.h>
 
 namespace quilmo {
@@ -69,39 +71,26 @@ const NtFileApi& RealNtApi();
 const RestartManagerApi& RealRmApi();
 const FileSystemCalls& RealFsCalls();
 
+// The test replacement of a binding, none normally (one per table type).
+template <typename Table>
+std::atomic<const Table*>& BindingOverride();
+
 // Replaces one binding for the lifetime of the object (tests only; the
 // table must outlive it).
-class ScopedNtFileApi {
+template <typename Table>
+class ScopedBinding {
 public:
-    explicit ScopedNtFileApi(const NtFileApi* api);
-    ~ScopedNtFileApi();
-    ScopedNtFileApi(const ScopedNtFileApi&) = delete;
-    ScopedNtFileApi& operator=(const ScopedNtFileApi&) = delete;
+    explicit ScopedBinding(const Table* table) : previous_(BindingOverride<Table>().exchange(table)) {}
+    ~ScopedBinding() { BindingOverride<Table>().store(previous_); }
+    ScopedBinding(const ScopedBinding&) = delete;
+    ScopedBinding& operator=(const ScopedBinding&) = delete;
 
 private:
-    const NtFileApi* previous_;
+    const Table* previous_;
 };
 
-class ScopedRestartManagerApi {
-public:
-    explicit ScopedRestartManagerApi(const RestartManagerApi* api);
-    ~ScopedRestartManagerApi();
-    ScopedRestartManagerApi(const ScopedRestartManagerApi&) = delete;
-    ScopedRestartManagerApi& operator=(const ScopedRestartManagerApi&) = delete;
-
-private:
-    const RestartManagerApi* previous_;
-};
-
-class ScopedFileSystemCalls {
-public:
-    explicit ScopedFileSystemCalls(const FileSystemCalls* calls);
-    ~ScopedFileSystemCalls();
-    ScopedFileSystemCalls(const ScopedFileSystemCalls&) = delete;
-    ScopedFileSystemCalls& operator=(const ScopedFileSystemCalls&) = delete;
-
-private:
-    const FileSystemCalls* previous_;
-};
+using ScopedNtFileApi = ScopedBinding<NtFileApi>;
+using ScopedRestartManagerApi = ScopedBinding<RestartManagerApi>;
+using ScopedFileSystemCalls = ScopedBinding<FileSystemCalls>;
 
 }  // namespace quilmo
