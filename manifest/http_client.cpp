@@ -120,6 +120,11 @@ bool DownloadFile(const std::string& url, const std::wstring& destinationPath) {
 
 bool DownloadFile(const std::string& url, const std::wstring& destinationPath, Sha256Stream& digest,
                   std::string& sha256) {
+    if (!digest.Running()) {  // hash the finished file instead
+        bool ok = DownloadFile(url, destinationPath);
+        sha256 = ok ? Sha256OfFile(destinationPath) : std::string();
+        return ok;
+    }
     FileSink sink(destinationPath, &digest);
     SystemAttemptRunner runner(sink, kFileOverEither, kFileOverEither);
     bool ok = RunFetchSeries(runner, url);

@@ -4,6 +4,7 @@
 #include "files/wincrypt_plain.h"
 
 #include <memory>
+#include <system_error>
 
 #include "files/unique_handle.h"
 
@@ -98,7 +99,15 @@ constexpr size_t kMaxQueuedChunks = 32;
 
 }  // namespace
 
-Sha256Stream::Sha256Stream() : worker_([this] { Work(); }) {}
+Sha256Stream::Sha256Stream() {
+    try {
+        worker_ = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: Running() tells the caller to hash the file itself.
+    }
+}
+
+bool Sha256Stream::Running() const { return worker_.joinable(); }
 
 Sha256Stream::~Sha256Stream() {
     {
@@ -106,10 +115,11 @@ Sha256Stream::~Sha256Stream() {
         stop_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
 }
 
 void Sha256Stream::Push(Item item) {
+    if (!Running()) return;
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return queue_.size() < kMaxQueuedChunks; });
     queue_.push_back(std::move(item));
@@ -123,6 +133,7 @@ void Sha256Stream::Add(const char* data, size_t size) {
 }
 
 std::string Sha256Stream::Finish() {
+    if (!Running()) return std::string();
     Push({Item::kFinish, std::string()});
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return resultReady_; });

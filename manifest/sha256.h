@@ -34,6 +34,8 @@ public:
     Sha256Stream(const Sha256Stream&) = delete;
     Sha256Stream& operator=(const Sha256Stream&) = delete;
 
+    // Whether the hashing thread exists; without it nothing is hashed.
+    bool Running() const;
     // Forgets everything added so far.
     void Reset();
     // Queues a copy of the bytes; waits while the queue is full.
