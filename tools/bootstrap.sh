@@ -5,7 +5,8 @@ set -eu
 
 PACKAGES="cmake make g++-mingw-w64-i686 mingw-w64-i686-dev googletest \
   wine wine32:i386 wine64 xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei \
-  openssl osslsigncode python3 clang libclang-rt-dev binutils-mingw-w64-i686 curl"
+  openssl osslsigncode python3 clang libclang-rt-dev binutils-mingw-w64-i686 curl \
+  g++-mingw-w64-x86-64"
 
 SUDO=""
 if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
