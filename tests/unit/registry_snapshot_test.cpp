@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -731,6 +734,68 @@ TEST_F(SnapshotComposed, WithoutA64BitWindowsNothingAtThe64BitPassIsTouched) {
     RestoreRegistrySnapshot(machine);
     EXPECT_TRUE(SameDump(dump64, DumpRegistryTree(hive(), L"u64", 0)));
     EXPECT_TRUE(SameDump(dumpM64, DumpRegistryTree(hive(), L"m64", 0)));
+}
+
+
+// ---------------------------------------------------------------------------
+// Runs in the 64-bit and in the 32-bit Windows prefix (QUILMO_EXPECT_ARCH,
+// through the registry_snapshot_win64 / _win32 tests) with the target's own
+// answer to "is this 64-bit Windows".
+
+size_t CountViews(const RegistrySnapshot& snapshot, REGSAM view) {
+    size_t count = 0;
+    for (const KeyTreeEntry& entry : snapshot.trees) count += (entry.view & view) != 0 ? 1 : 0;
+    for (const ValueEntry& entry : snapshot.values) count += (entry.view & view) != 0 ? 1 : 0;
+    return count;
+}
+
+TEST(SnapshotWindowsBitness, The64BitViewIsCapturedAndRestoredOnlyOn64BitWindows) {
+    const char* expected = std::getenv("QUILMO_EXPECT_ARCH");
+    ASSERT_NE(expected, nullptr) << "run through the registry_snapshot_win64 / _win32 tests";
+    const bool is64 = std::string(expected) == "win64";
+    ScratchKey user(CurrentTestName() + L".user");
+    ScratchKey machine(CurrentTestName() + L".machine");
+    RegistrationTarget target;
+    ASSERT_EQ(target.is64BitWindows, is64);
+    target.userHive = user.get();
+    target.machineHive = machine.get();
+
+    InstallSnapshot install;
+    CaptureInstallSnapshot(target, &install);
+    const RegistrySnapshot machineSnapshot = CaptureMachineSnapshot(target, false);
+    const CoreRegistrationSnapshot core = CaptureCoreRegistrationState(target);
+    EXPECT_EQ(install.slots[1].captured, is64);
+    EXPECT_EQ(core.slots[1].captured, is64);
+    EXPECT_EQ(core.slots[4].captured, is64);
+    for (const RegistrySnapshot* snapshot : {&std::as_const(install.registry), &machineSnapshot}) {
+        EXPECT_EQ(CountViews(*snapshot, KEY_WOW64_64KEY) > 0, is64);
+        EXPECT_EQ(CountViews(*snapshot, KEY_WOW64_32KEY) > 0, is64);
+    }
+    // One pass or two: the saved load behaviour and the legacy Uninstall and
+    // COM ProgID keys have a 64-bit entry each; every machine entry has one.
+    EXPECT_EQ(install.registry.trees.size(), is64 ? 35u : 30u);
+    EXPECT_EQ(install.registry.values.size(), 21u);
+    EXPECT_EQ(machineSnapshot.trees.size(), is64 ? 72u : 36u);
+    EXPECT_EQ(machineSnapshot.values.size(), is64 ? 48u : 24u);
+
+    // A failed registration at every user pass is undone in this Windows.
+    const RegistryDump before = DumpRegistryTree(user.get(), L"", 0);
+    for (const RegistryLocation& pass : UserPasses(target)) {
+        testing_support::WriteClassLayout(user.get(), pass.root, pass.view, L"C:\\new\\ZUDodi32.dll");
+        testing_support::WriteManagedDir(user.get(), pass.root, pass.view, L"C:\\new");
+        SetRawString(user.get(), KeyPathAt(pass, kLegacyUninstallKey), L"DisplayName", L"x", pass.view);
+    }
+    RestoreInstallSnapshot(target, install);
+    RegistryDump after = DumpRegistryTree(user.get(), L"", 0);
+    // Only the empty keys above what was written stay.
+    for (auto entry = after.entries.begin(); entry != after.entries.end();) {
+        const std::string valuePrefix = entry->first + "|value:";
+        auto firstValue = after.entries.lower_bound(valuePrefix);
+        bool hasValues = firstValue != after.entries.end() && firstValue->first.rfind(valuePrefix, 0) == 0;
+        bool keptEmpty = entry->second == "key" && !hasValues && before.entries.count(entry->first) == 0;
+        entry = keptEmpty ? after.entries.erase(entry) : std::next(entry);
+    }
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
 }
 
 }  // namespace
