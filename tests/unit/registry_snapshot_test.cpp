@@ -342,12 +342,17 @@ TEST_F(SnapshotKeyTree, AnUnreadableSubKeyKeepsTheWholeTreeAsItIs) {
     KeyTreeSnapshot lockedItself = CaptureKeyTree(hive(), L"Parent\\Tree\\Locked", 0);
     EXPECT_TRUE(lockedItself.unreadable);
 
-    // Without the rule, the restore's tree deletion would take "top" and
-    // "Open" and then fail at "Locked".
+    // The failed operation's change in the readable part stays too: without
+    // the rule, the restore's tree deletion would take "top" and "Open" and
+    // then fail at "Locked".
+    Set(L"Parent\\Tree\\Open", L"changed", REG_DWORD, {2, 0, 0, 0});
+    RegistryDump expected = before;
+    expected.entries[DumpValueName(hive(), L"Parent\\Tree\\Open", 0, L"changed")] =
+        testing_support::DumpValueText(REG_DWORD, "\2\0\0\0", 4);
     RestoreKeyTree(hive(), L"Parent\\Tree", 0, snapshot);
     RestoreKeyTree(hive(), L"Parent\\Tree\\Locked", 0, lockedItself);
     locked.Release();
-    EXPECT_TRUE(SameDump(before, Dump())) << DescribeDumpDifferences(before, Dump());
+    EXPECT_TRUE(SameDump(expected, Dump())) << DescribeDumpDifferences(expected, Dump());
 }
 
 // ---------------------------------------------------------------------------
