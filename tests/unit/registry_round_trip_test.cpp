@@ -76,6 +76,15 @@ public:
         }
     }
 
+    // A value of its own next to the tree, or (one time in three) none.
+    void SetOrDeleteValue(const std::wstring& key, const std::wstring& name) {
+        if (Chance(3)) {
+            RegDeleteKeyValueW(hive_, key.c_str(), name.c_str());
+        } else {
+            WriteValue(key, name, RandomType());
+        }
+    }
+
     // Forgets the keys built so far, for a tree that was deleted whole.
     void Forget() {
         keys_.clear();
@@ -231,6 +240,34 @@ private:
     std::vector<std::wstring> deleted_;
 };
 
+// What the rounds covered, counted from the dumps taken before each change.
+struct DumpStats {
+    size_t keys = 0;
+    size_t values = 0;
+    size_t emptyValues = 0;
+    size_t megabyteValues = 0;
+    size_t deepest = 0;
+    size_t bytes = 0;
+};
+
+void CountDumped(const RegistryDump& dump, DumpStats* stats) {
+    for (const auto& entry : dump.entries) {
+        size_t hex = entry.second.find(" bytes: ");
+        if (hex == std::string::npos) {
+            ++stats->keys;
+            size_t depth = static_cast<size_t>(std::count(entry.first.begin(), entry.first.end(), '\\'));
+            // Entry names are "hive|view|RT\Tree\..."; the tree itself is depth 0.
+            if (depth >= 1) stats->deepest = std::max(stats->deepest, depth - 1);
+            continue;
+        }
+        size_t bytes = (entry.second.size() - hex - 8) / 2;
+        ++stats->values;
+        stats->bytes += bytes;
+        if (bytes == 0) ++stats->emptyValues;
+        if (bytes == 1024 * 1024) ++stats->megabyteValues;
+    }
+}
+
 class SnapshotRoundTrip : public ::testing::Test {
 protected:
     ScratchKey scratch_{CurrentTestName()};
@@ -242,8 +279,7 @@ TEST_F(SnapshotRoundTrip, RandomTreesComeBackByteForByte) {
     const std::wstring parent = L"RT";
     const std::wstring root = L"RT\\Tree";
     const REGSAM views[] = {0, KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-    size_t keysSeen = 0;
-    size_t bytesSeen = 0;
+    DumpStats stats;
     auto started = std::chrono::steady_clock::now();
     for (unsigned long round = 0; round < rounds; ++round) {
         const uint32_t seed = static_cast<uint32_t>(firstSeed + round);
@@ -261,16 +297,21 @@ TEST_F(SnapshotRoundTrip, RandomTreesComeBackByteForByte) {
             generator.DeleteAll(root);
             generator.Forget();
         }
+        const std::wstring valueNames[] = {L"", L"值 一", L"value.two"};
+        for (const std::wstring& name : valueNames) generator.SetOrDeleteValue(parent, name);
         const RegistryDump before = DumpRegistryTree(hive, parent, view);
 
-        KeyTreeSnapshot snapshot = CaptureKeyTree(hive, root, view);
-        ASSERT_FALSE(snapshot.unreadable);
-        ASSERT_EQ(snapshot.exists, !startAbsent);
-        keysSeen += before.entries.size();
-        for (const auto& entry : before.entries) {
-            size_t hex = entry.second.find(": ");
-            if (hex != std::string::npos) bytesSeen += (entry.second.size() - hex - 2) / 2;
+        // The tree and the values beside it, as the pipeline's snapshots
+        // hold them.
+        RegistrySnapshot snapshot;
+        snapshot.trees.push_back({hive, root, view, CaptureKeyTree(hive, root, view)});
+        for (const std::wstring& name : valueNames) {
+            snapshot.values.push_back({hive, parent, view, name, CaptureValue(hive, parent, view, name)});
         }
+        snapshot.valid = true;
+        ASSERT_FALSE(snapshot.trees[0].tree.unreadable);
+        ASSERT_EQ(snapshot.trees[0].tree.exists, !startAbsent);
+        CountDumped(before, &stats);
 
         if (startAbsent) {
             generator.Build(root);  // the failed operation made the whole tree
@@ -278,17 +319,20 @@ TEST_F(SnapshotRoundTrip, RandomTreesComeBackByteForByte) {
             generator.Change();
         }
         if (seed % 10 == 3) generator.DeleteAll(root);
+        for (const std::wstring& name : valueNames) generator.SetOrDeleteValue(parent, name);
         const RegistryDump changed = DumpRegistryTree(hive, parent, view);
         ASSERT_FALSE(SameDump(before, changed)) << "the change changed nothing";
 
-        RestoreKeyTree(hive, root, view, snapshot);
+        RestoreRegistrySnapshot(snapshot);
         const RegistryDump after = DumpRegistryTree(hive, parent, view);
         ASSERT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
         generator.DeleteAll(parent);
     }
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("[ round trip ] %lu rounds, seeds %lu..%lu, %zu keys and values, %.1f MB of value data, %.1f s\n",
-                rounds, firstSeed, firstSeed + rounds - 1, keysSeen, bytesSeen / 1048576.0, seconds);
+    std::printf("[ round trip ] %lu rounds, seeds %lu..%lu, %.1f s: %zu keys (deepest %zu below the tree), %zu values "
+                "(%zu of 0 bytes, %zu of 1 MB), %.1f MB of value data\n",
+                rounds, firstSeed, firstSeed + rounds - 1, seconds, stats.keys, stats.deepest, stats.values,
+                stats.emptyValues, stats.megabyteValues, stats.bytes / 1048576.0);
 }
 
 // ---------------------------------------------------------------------------
