@@ -156,8 +156,10 @@ void RestoreValue(HKEY hive, const std::wstring& path, REGSAM view, const std::w
 // When valid: every tree in list order, then every value in list order.
 void RestoreRegistrySnapshot(const RegistrySnapshot& snapshot);
 
-// Around the core registration's own writes. The caller records that neither
-// server is registered after a restore.
+// Around the core registration's own writes. The restore also puts back the
+// view-independent ProgID keys at the user's neutral location, which the
+// registration writes as well. The caller records that neither server is
+// registered after a restore.
 CoreRegistrationSnapshot CaptureCoreRegistrationState(const RegistrationTarget& target);
 void RestoreCoreRegistrationState(const RegistrationTarget& target, const CoreRegistrationSnapshot& snapshot);
 
