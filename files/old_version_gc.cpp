@@ -259,7 +259,10 @@ bool ProbeEntry(HANDLE dir, const std::wstring& dirPath, const DirEntry& entry, 
     if (IsReparsePoint(entry.attributes)) return false;
     const std::wstring path = dirPath + L"\\" + entry.name;
     if (IsDirectory(entry.attributes)) {
-        OpenedHandle child = OpenChildNoFollow(dir, entry.name, ListDir);
+        // Opened for deletion as well as for listing: a process sitting in
+        // the folder (its current directory) shares it without delete, and
+        // would otherwise only show up half-way through the deletion.
+        OpenedHandle child = OpenChildNoFollow(dir, entry.name, DeleteDir);
         if (!child.handle) {
             if (IsInUseStatus(child.status)) outcome->inUse = true;
             return false;
