@@ -34,7 +34,7 @@ int wmain(void) {
     static wchar_t rules[4096];
     if (!GetEnvironmentVariableW(L"QM_FAKE_NGEN_RULES", rules, 4096)) return 0;
     wchar_t* context = NULL;
-    for (wchar_t* rule = wcstok(rules, L";", &context); rule != NULL; rule = wcstok(NULL, L";", &context)) {
+    for (wchar_t* rule = wcstok_s(rules, L";", &context); rule != NULL; rule = wcstok_s(NULL, L";", &context)) {
         wchar_t* action = wcschr(rule, L'=');
         if (action == NULL) continue;
         *action++ = L'\0';
