@@ -187,22 +187,59 @@ private:
     std::string bytes_;
 };
 
-// The registrations the collector reads, saved and cleared for each test.
+// The topmost key of path below HKEY_CURRENT_USER that does not exist yet;
+// empty when the whole path exists.
+std::wstring FirstMissingKey(const std::wstring& path) {
+    std::wstring missing;
+    for (std::wstring current = path;;) {
+        UniqueRegKey probe;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, current.c_str(), 0, KEY_READ, probe.put()) == ERROR_SUCCESS) break;
+        missing = current;
+        const size_t slash = current.rfind(L'\\');
+        if (slash == std::wstring::npos) break;
+        current.resize(slash);
+    }
+    return missing;
+}
+
+// The registrations the collector reads, saved and cleared for each test;
+// keys the test had to create on the way are removed again.
 class SavedRegistrations {
 public:
     SavedRegistrations() {
-        Save(kQuilmoCoreKey);
-        Save(kUninstallKey);
-        for (const ComClass& c : ComClassTable) Save(ComClassKeyPath(c.clsid));
-        for (const LegacyVstoHostEntry& h : LegacyVstoHost) Save(OfficeAddinKeyPath(h.officeHost, h.addinName));
+        // Each key saved whole, and the deepest key a test writes below it.
+        std::vector<std::pair<std::wstring, std::wstring>> keys = {{kQuilmoCoreKey, kQuilmoCoreKey},
+                                                                   {kUninstallKey, kUninstallKey}};
+        for (const ComClass& c : ComClassTable) {
+            keys.push_back({ComClassKeyPath(c.clsid), ComClassKeyPath(c.clsid) + L"\\InprocServer32"});
+        }
+        for (const LegacyVstoHostEntry& h : LegacyVstoHost) {
+            keys.push_back({OfficeAddinKeyPath(h.officeHost, h.addinName), OfficeAddinKeyPath(h.officeHost, h.addinName)});
+        }
+        keys.push_back({L"", std::wstring(testing_support::kTestsKey) + L"\\Backup"});  // where the copies go
+        for (const auto& key : keys) {
+            const std::wstring missing = FirstMissingKey(key.second);
+            if (!missing.empty()) created_.push_back(missing);
+        }
+        for (const auto& key : keys) {
+            if (key.first.empty()) continue;
+            saved_.push_back(std::make_unique<SavedUserKey>(key.first));
+            saved_.back()->Remove();
+        }
     }
+    ~SavedRegistrations() {
+        saved_.clear();
+        for (const std::wstring& key : created_) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+            RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+        }
+    }
+    SavedRegistrations(const SavedRegistrations&) = delete;
+    SavedRegistrations& operator=(const SavedRegistrations&) = delete;
 
 private:
-    void Save(const std::wstring& path) {
-        saved_.push_back(std::make_unique<SavedUserKey>(path));
-        saved_.back()->Remove();
-    }
     std::vector<std::unique_ptr<SavedUserKey>> saved_;
+    std::vector<std::wstring> created_;
 };
 
 bool SetUserValue(const std::wstring& key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
