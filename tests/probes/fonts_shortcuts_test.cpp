@@ -3,7 +3,7 @@
 #include "probes/fonts_shortcuts.h"
 
 #include "files/text_encoding.h"
-#include "probes/test_registry_key.h"
+#include "support/test_registry_key.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>

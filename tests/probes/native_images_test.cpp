@@ -8,7 +8,7 @@
 #include "probes/native_images.h"
 
 #include "files/text_encoding.h"
-#include "probes/test_registry_key.h"
+#include "support/test_registry_key.h"
 #include "support/log_reader.h"
 #include "support/scratch_dir.h"
 
@@ -92,6 +92,10 @@ class NativeImages : public ::testing::Test {
 protected:
     void SetUp() override {
         if (RunsAsWindows7()) GTEST_SKIP() << "Windows 7: see OldWindowsSubmitsNothing";
+        const char* arch = std::getenv("QUILMO_EXPECT_ARCH");
+        if (arch != nullptr) {
+            ASSERT_EQ(OnWow64(), std::string(arch) == "win64") << "not the Windows asked for";
+        }
         log_ = test::ReadLogBytes();
         test::WriteLogBytes("");
         ASSERT_TRUE(release_.valid());

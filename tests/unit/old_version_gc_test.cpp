@@ -11,6 +11,7 @@
 #include "support/log_reader.h"
 #include "support/scratch_dir.h"
 #include "support/scratch_registry.h"
+#include "support/test_registry_key.h"
 
 #include <gtest/gtest.h>
 
@@ -661,6 +662,44 @@ TEST_F(Collector, ABaseThatFailsTheGateIsLeftAlone) {
     EXPECT_FALSE(result.sharedAcl);
     EXPECT_TRUE(Exists(notABase + L"\\2026.7.2\\Library.dll"));
     EXPECT_TRUE(CollectOldVersions(L"  ", {}, userData, nullptr).parentGateSkip);
+}
+
+}  // namespace
+}  // namespace quilmo
+
+namespace quilmo {
+namespace {
+
+// Run by the test below as a copy of this program placed inside a version
+// directory: the collector must count that version as protected.
+TEST(CollectorChild, TheRunningProgramsVersionIsProtected) {
+    wchar_t base[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"QM_GC_CHILD_BASE", base, MAX_PATH)) GTEST_SKIP() << "run by the parent test";
+    const GcResult result = CollectOldVersions(base, {}, L"", nullptr);
+    EXPECT_EQ(result.protectedDirs, 1) << FormatGcSummary(result);
+    EXPECT_EQ(result.deleted, 0) << FormatGcSummary(result);
+}
+
+TEST_F(Collector, TheVersionTheInstallerRunsFromIsProtected) {
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const std::wstring dir = Version(L"2027.1.1");
+    const std::wstring copy = dir + L"\\QuilmoSetup.exe";
+    ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+    Age(dir, 120);
+    testing_support::ScopedVariable childBase(L"QM_GC_CHILD_BASE", base.c_str());
+    std::wstring commandLine = L"\"" + copy + L"\" --gtest_filter=CollectorChild.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &info));
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(process.get(), 120000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(GetExitCodeProcess(process.get(), &exitCode));
+    EXPECT_EQ(exitCode, 0u) << "the collector in the copy did not find its own version protected";
+    EXPECT_TRUE(Exists(copy));
 }
 
 }  // namespace
