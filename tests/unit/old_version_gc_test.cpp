@@ -358,6 +358,23 @@ TEST_F(Collector, RegisteredInstalledAndRunningDirectoriesAreProtected) {
     SetEnvironmentVariableW(L"QM_GC_TEST_BASE", nullptr);
 }
 
+TEST_F(Collector, AProtectedPathThroughAJunctionProtectsItsTargetToo) {
+    // This Wine cannot make junctions: the handle of "2025.1.9" reports the
+    // final path of the directory it leads to.
+    const std::wstring junction = Version(L"2025.1.9");
+    const std::wstring target = Version(L"2025.1.10");
+    Version(L"2025.1.11");
+    GcResult result;
+    {
+        testing_support::FinalPathLeadsTo link(IdentityOf(junction), target);
+        result = Collect({junction});
+    }
+    EXPECT_EQ(result.protectedDirs, 2) << Counts(result);
+    EXPECT_EQ(result.deleted, 1) << Counts(result);
+    EXPECT_TRUE(Exists(target + L"\\Library.dll"));
+    EXPECT_FALSE(Exists(base + L"\\2025.1.11"));
+}
+
 TEST_F(Collector, ValuesThatNameNoFullPathAbortBeforeAnythingIsScanned) {
     const struct {
         const char* what;
