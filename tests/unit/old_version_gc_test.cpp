@@ -592,6 +592,42 @@ TEST_F(Collector, ALoadedLibraryLocksItsVersionAndLargeVersionsRegisterOnlyBinar
     EXPECT_EQ(OfficeHoldsEverything::registered.size(), 3u) << "a small version registers every file";
 }
 
+// Refuses every delete disposition, as a file system would for files it
+// cannot remove; everything else passes through.
+NtStatus NTAPI SetInformationRefusingDeletes(HANDLE file, PIO_STATUS_BLOCK io, PVOID info, ULONG length,
+                                             ULONG infoClass) {
+    constexpr ULONG kFileDispositionInformation = 13;
+    if (infoClass == kFileDispositionInformation) return kStatusCannotDelete;
+    return RealNtApi().setInformationFile(file, io, info, length, infoClass);
+}
+
+TEST_F(Collector, AnUnfinishedDeletionIsLeftUnderANameNoLaterRunTouches) {
+    const std::wstring dir = Version(L"2026.4.5", 120, {{L"Library.dll", "l"}, {L"sub\\data.txt", "d"}});
+    NtFileApi refusing = RealNtApi();
+    refusing.setInformationFile = &SetInformationRefusingDeletes;
+    GcResult result;
+    {
+        ScopedNtFileApi scope(&refusing);
+        result = Collect();
+    }
+    EXPECT_EQ(Counts(result),
+              "deleted=0 protected=0 recent=0 locked=0 unsafe=0 invalid=0 migFail=0 lockBusy=0 sharedAcl=0 "
+              "protAbort=0 parentGateSkip=0");
+    EXPECT_FALSE(Exists(dir));
+    std::wstring leftover;
+    for (const auto& entry : testing_support::ListNames(base)) {
+        if (entry.first.rfind(L"2026.4.5.__qmdel_", 0) == 0) leftover = entry.first;
+    }
+    ASSERT_EQ(leftover.size(), std::wstring(L"2026.4.5.__qmdel_").size() + 16) << "renamed with a 16-digit token";
+    const auto before = Snapshot(base + L"\\" + leftover);
+    EXPECT_EQ(before.size(), 3u);
+
+    result = Collect();
+    EXPECT_EQ(result.invalid, 1) << Counts(result);
+    EXPECT_EQ(result.deleted, 0);
+    EXPECT_EQ(Snapshot(base + L"\\" + leftover), before);
+}
+
 TEST_F(Collector, UserFilesAreMigratedBeforeTheirVersionGoes) {
     Version(L"2026.5.1", 120, {{L"Library.dll", "l"}, {L"config.ini", "[user]\nname=me\n"}});
     GcResult result = Collect();
