@@ -358,6 +358,20 @@ TEST_F(Collector, RegisteredInstalledAndRunningDirectoriesAreProtected) {
     SetEnvironmentVariableW(L"QM_GC_TEST_BASE", nullptr);
 }
 
+TEST_F(Collector, MachineRegistrationsInEitherViewProtect) {
+    Version(L"2025.7.1");
+    Version(L"2025.7.2");
+    Version(L"2025.7.3");
+    testing_support::TestRegistryKey core(HKEY_LOCAL_MACHINE, kQuilmoCoreKey, KEY_WOW64_64KEY);
+    ASSERT_TRUE(core.SetString(kManagedDirValue, base + L"\\2025.7.1"));
+    testing_support::TestRegistryKey uninstall(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY);
+    ASSERT_TRUE(uninstall.SetString(L"InstallLocation", base + L"\\2025.7.2"));
+    const GcResult result = Collect();
+    EXPECT_EQ(result.protectedDirs, 2) << Counts(result);
+    EXPECT_EQ(result.deleted, 1) << Counts(result);
+    EXPECT_FALSE(Exists(base + L"\\2025.7.3"));
+}
+
 TEST_F(Collector, AProtectedPathThroughAJunctionProtectsItsTargetToo) {
     // This Wine cannot make junctions: the handle of "2025.1.9" reports the
     // final path of the directory it leads to.
