@@ -1,5 +1,6 @@
 #include "startup/elevation.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "files/unique_handle.h"
@@ -86,7 +87,8 @@ bool IsProcessElevated() {
 // buffer grows until the whole path fits.
 bool OwnExecutablePath(std::wstring* path) {
     path->clear();
-    for (DWORD capacity = kFirstPathBuffer; capacity <= kLongestPath; capacity *= 2) {
+    DWORD capacity = kFirstPathBuffer;
+    for (;;) {
         std::vector<wchar_t> buffer(capacity, L'\0');
         DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
         if (length == 0) return false;
@@ -94,8 +96,9 @@ bool OwnExecutablePath(std::wstring* path) {
             path->assign(buffer.data(), length);
             return true;
         }
+        if (capacity >= kLongestPath) return false;
+        capacity = std::min(capacity * 2, kLongestPath);
     }
-    return false;
 }
 
 bool RunElevatedCleanup(const std::wstring& workingDir, bool comOnly) {

@@ -168,6 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"UpperCase", {L"--CLEANUP-HKLM-ONLY"}, 0, Cleans::Everything},
         LineCase{"BothFullWins", {L"--cleanup-hklm-com-only", L"--cleanup-hklm-only"}, 0, Cleans::Everything},
         LineCase{"ComAfterOthers", {L"/silent", L"x", L"--Cleanup-Hklm-Com-Only"}, 0, Cleans::ComOnly},
+        LineCase{"ComWithFurtherArgument", {L"--cleanup-hklm-com-only", L"C:\\Quilmo\\3.0.0"}, 0, Cleans::ComOnly},
         LineCase{"ComRepeated", {L"--cleanup-hklm-com-only", L"--CLEANUP-HKLM-COM-ONLY"}, 0, Cleans::ComOnly},
         LineCase{"Shortened", {L"--install-prereq", L"--cleanup-hklm"}, 87, Cleans::Nothing},
         LineCase{"OneDash", {L"--install-prereq", L"-cleanup-hklm-only"}, 87, Cleans::Nothing},
@@ -178,6 +179,33 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Joined", {L"--install-prereq", L"--cleanup-hklm-only--cleanup-hklm-com-only"}, 87,
                  Cleans::Nothing}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+BOOL WINAPI NoChildMayStart(SHELLEXECUTEINFOW*) {
+    ADD_FAILURE() << "an elevated process started a child";
+    return FALSE;
+}
+
+// This prefix runs every process elevated: the cleanup happens right here,
+// with the real elevation test, and no copy of the installer is started.
+TEST(ElevatedParent, CleansTheMachineHiveItselfAndStartsNoChild) {
+    const ElevationCalls inProcessOnly = [] {
+        ElevationCalls calls = RealElevationCalls();
+        calls.shellExecuteEx = NoChildMayStart;
+        return calls;
+    }();
+    ScopedElevationCalls scope(&inProcessOnly);
+    FixtureGuard guard(MachinePlaces());
+    for (const Place& at : MachinePlaces()) {
+        testing_support::PopulateLegacy(at);
+        testing_support::PopulateCurrentCom(at);
+    }
+    ASSERT_TRUE(IsProcessElevated());
+    EXPECT_TRUE(RunElevatedCleanup(L"", true));
+    EXPECT_EQ(MachineComState(MachineCleanupTarget()), ProbeState::Absent);
+    EXPECT_EQ(MachineLoadableState(MachineCleanupTarget()), ProbeState::Present);
+    EXPECT_TRUE(RunElevatedCleanup(L"", false));
+    EXPECT_EQ(MachineLoadableState(MachineCleanupTarget()), ProbeState::Absent);
+}
 
 }  // namespace
 }  // namespace quilmo::test

@@ -27,6 +27,9 @@ using testing_support::Place;
 using testing_support::RegistryDump;
 using testing_support::SameDump;
 
+// Saved and put back whole, so no empty key is left behind.
+constexpr wchar_t kProductKey[] = L"Software\\QuilmoStudio";
+
 std::vector<Place> UserPlaces() {
     std::vector<Place> places{Place{HKEY_CURRENT_USER, 0, L""}};
     for (const Place& machine : MachinePlaces()) places.push_back(Place{HKEY_CURRENT_USER, machine.view, L""});
@@ -330,7 +333,7 @@ TEST(LegacyCleanupRedirected, AllowListValuesAtUserPassesCount) {
 // Going back to the VSTO add-in: the current COM registration leaves the
 // user hive, with "ManagedDir" and its key; other vendors' entries stay.
 TEST_F(LegacyCleanup, UserComRemovalTakesTheCurrentRegistrationOnly) {
-    testing_support::SavedUserKey core(kQuilmoCoreKey);
+    testing_support::SavedUserKey core(kProductKey);
     core.Remove();
     Populate(UserPlaces(), testing_support::PopulateNeighbours);
     const RegistryDump neighboursOnly = DumpRegistry(userRoots_);
@@ -353,7 +356,7 @@ TEST_F(LegacyCleanup, UserComRemovalTakesTheCurrentRegistrationOnly) {
 }
 
 TEST_F(LegacyCleanup, UserComRemovalFailsWhenAUserKeyStays) {
-    testing_support::SavedUserKey core(kQuilmoCoreKey);
+    testing_support::SavedUserKey core(kProductKey);
     Populate(UserPlaces(), testing_support::PopulateCurrentCom);
     KeyLock lock(HKEY_CURRENT_USER, OfficeAddinKeyPath(L"PowerPoint", L"Quilmo2027.PPT"), 0, KeyLock::ReadOnly);
     ASSERT_TRUE(lock.locked());
@@ -364,7 +367,7 @@ TEST_F(LegacyCleanup, UserComRemovalFailsWhenAUserKeyStays) {
 }
 
 TEST(SavedVstoLoadBehavior, IsDiscardedAtEveryUserPassButManagedDirStays) {
-    testing_support::SavedUserKey core(kQuilmoCoreKey);
+    testing_support::SavedUserKey core(kProductKey);
     core.Remove();
     ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, kQuilmoCoreKey, 0, kManagedDirValue, L"C:\\Quilmo"));
     ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, std::wstring(kSavedVstoLoadBehaviorKey) + L"\\Excel", 0, L"LoadBehavior", 3));
