@@ -4,14 +4,13 @@
 #include <vector>
 
 #include "files/unique_handle.h"
+#include "startup/command_line.h"
 #include "startup/subcommands.h"
 
 namespace quilmo {
 
 namespace {
 
-constexpr wchar_t kCleanupSwitch[] = L"--cleanup-hklm-only";
-constexpr wchar_t kComCleanupSwitch[] = L"--cleanup-hklm-com-only";
 constexpr DWORD kFirstPathBuffer = MAX_PATH;
 constexpr DWORD kLongestPath = 32768;
 
@@ -40,7 +39,7 @@ UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring&
     info.hwnd = nullptr;
     info.lpVerb = L"runas";
     info.lpFile = self.c_str();
-    info.lpParameters = comOnly ? kComCleanupSwitch : kCleanupSwitch;
+    info.lpParameters = comOnly ? kCleanupMachineComSwitch : kCleanupMachineSwitch;
     info.lpDirectory = workingDir.empty() ? nullptr : workingDir.c_str();
     info.nShow = SW_HIDE;
     if (!calls.shellExecuteEx(&info)) return UniqueHandle();
