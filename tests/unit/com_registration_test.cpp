@@ -747,6 +747,47 @@ TEST_F(CoreRegistration64, MachineLeftoversAreRemovedOrTheRegistrationFails) {
     RemoveMachineComRegistration(machineTarget);
 }
 
+// A registration of the machine hive alone writes the classes and then
+// stops, since "ManagedDir" lives only in the user's hive; the machine's
+// classes and host keys go back to what they were.
+TEST_F(CoreRegistration64, AMachineOnlyRegistrationFailsAtManagedDirAndGivesTheMachineHiveBack) {
+    RegistrationTarget machineOnly = PipelineTarget();
+    machineOnly.writeMachine = true;
+    machineOnly.writeUser = false;
+    std::vector<testing_support::DumpRoot> roots;
+    for (const RegistryLocation& pass : MachinePasses(machineOnly)) {
+        for (const ComClass& entry : ComClassTable) {
+            roots.push_back({HKEY_LOCAL_MACHINE, ComClassKeyPath(entry.clsid), pass.view});
+            roots.push_back({HKEY_LOCAL_MACHINE, ProgIdKeyPath(entry.progId), pass.view});
+            if (entry.officeHost != nullptr) {
+                roots.push_back({HKEY_LOCAL_MACHINE, OfficeAddinKeyPath(entry.officeHost, entry.progId), pass.view});
+            }
+            if (entry.wpsHost != nullptr) roots.push_back({HKEY_LOCAL_MACHINE, WpsAllowListKeyPath(entry.wpsHost), pass.view});
+        }
+    }
+    // One machine-wide class from before, in the 32-bit view only.
+    ASSERT_TRUE(RegisterComClasses(HKEY_LOCAL_MACHINE, L"", KEY_WOW64_32KEY, previous_ + L"\\ZUDodi32.dll"));
+    const RegistryDump machineBefore = DumpRegistry(roots);
+    const RegistryDump userBefore = DumpUserHive();
+    CountingGate gate;
+    CoreRegistrationResult result;
+    {
+        ScopedRegistryWriteGate on(&gate);
+        result = RegisterCoreComponents(Utf8(current_), true, true, machineOnly);
+    }
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.reg32);
+    EXPECT_FALSE(result.reg64);
+    EXPECT_EQ(result.detail, kManagedDirFailed);
+    ASSERT_GE(gate.seen(), 1);
+    EXPECT_EQ(gate.changes()[0].path, ComClassKeyPath(ComClassTable[0].clsid));
+    ASSERT_GE(gate.seen(), 2 * (4 * 6 + 1));  // both machine passes' classes were written first
+    EXPECT_TRUE(testing_support::SameDump(machineBefore, DumpRegistry(roots)))
+        << testing_support::DescribeDumpDifferences(machineBefore, DumpRegistry(roots));
+    EXPECT_TRUE(testing_support::SameDump(userBefore, DumpUserHive()));
+    RemoveMachineComRegistration(machineOnly);
+}
+
 // ----- 32-bit Windows (the win32 prefix) -----
 
 class CoreRegistrationOn32BitWindows : public FailEveryWrite {
