@@ -48,6 +48,7 @@ struct ComClassState {
 };
 
 struct ComStateSnapshot {
+    bool captured = false;  // a snapshot never captured restores nothing
     std::array<ComClassState, 4> classes;  // ComClassTable order
     bool managedDirCaptured = false;
     bool managedDirRead = false;
@@ -125,7 +126,7 @@ struct RegistrySnapshot {
 // Slots: user 32-bit pass, user 64-bit pass, user neutral, machine 32-bit
 // pass, machine 64-bit pass.
 struct CoreRegistrationSnapshot {
-    std::array<ComStateSnapshot, 5> slots;
+    std::array<ComStateSnapshot, 5> slots;  // a slot the target did not capture stays uncaptured
 };
 
 // Slots: user 32-bit pass, user 64-bit pass, user neutral; plus the trees and
