@@ -18,7 +18,9 @@
 #include "registration/registration_tables.h"
 #include "registration/registry.h"
 #include "support/host_probe.h"
+#include "support/registration_layout.h"
 #include "support/registry_dump.h"
+#include "support/registry_fixture.h"
 #include "support/registry_gate.h"
 #include "support/scratch_dir.h"
 #include "support/scratch_registry.h"
@@ -311,11 +313,19 @@ protected:
     }
     void TearDown() override { ClearUserRegistration(); }
 
-    // What a previous version left: its own directory and texts.
+    // What a previous version left, written with plain registry calls: its
+    // own directory and texts, both servers, every host key.
     void RegisterPreviousVersion() {
-        AppTexts texts(L"奎墨 2025", L"上一版本");
-        CoreRegistrationResult previous = RegisterCoreComponents(Utf8(previous_), true, true, target_);
-        ASSERT_TRUE(previous.ok) << previous.detail;
+        using namespace testing_support;
+        WriteClassLayout(HKEY_CURRENT_USER, L"", KEY_WOW64_32KEY, previous_ + L"\\ZUDodi32.dll");
+        if (target_.is64BitWindows) {
+            WriteClassLayout(HKEY_CURRENT_USER, L"", KEY_WOW64_64KEY, previous_ + L"\\REDero64.dll");
+            WriteManagedDir(HKEY_CURRENT_USER, L"", KEY_WOW64_64KEY, previous_);
+        }
+        WriteManagedDir(HKEY_CURRENT_USER, L"", KEY_WOW64_32KEY, previous_);
+        WriteOfficeLayout(HKEY_CURRENT_USER, L"", 0, L"奎墨 2025", L"上一版本");
+        WriteAllowListLayout(HKEY_CURRENT_USER, L"", 0);
+        ASSERT_TRUE(VerifyCoreRegistration(Utf8(previous_), true, target_.is64BitWindows, target_));
     }
 
     CoreRegistrationResult Register(const std::wstring& dir, bool r32 = true, bool r64 = true) {
@@ -667,27 +677,12 @@ TEST_F(FailEveryWrite64, FromAPreviousVersion) { ExpectEveryFailureRollsBack(Sta
 TEST_F(CoreRegistration64, AReadOnlyKeyFailsItsStepAndRollsBack) {
     RegisterPreviousVersion();
     const std::wstring excel = L"SOFTWARE\\Microsoft\\Office\\Excel\\Addins\\Quilmo2027.Excel";
-    PSECURITY_DESCRIPTOR readOnly = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)(A;;0x40000;;;WD)",
-                                                                      SDDL_REVISION_1, &readOnly, nullptr));
-    UniqueLocalMemory owned(readOnly);
-    {
-        UniqueRegKey key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, excel.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
-        ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, readOnly), ERROR_SUCCESS);
-    }
+    testing_support::RestrictedKey readOnly(HKEY_CURRENT_USER, excel, L"D:P(A;;KR;;;WD)(A;;0x40000;;;WD)");
+    ASSERT_TRUE(readOnly.restricted());
     const RegistryDump before = DumpUserHive();
     CoreRegistrationResult result = Register(current_);
     const RegistryDump after = DumpUserHive();
-    {
-        UniqueRegKey key;
-        SECURITY_DESCRIPTOR open = {};
-        InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, excel.c_str(), 0, WRITE_DAC, key.put()) == ERROR_SUCCESS) {
-            RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &open);
-        }
-    }
+    readOnly.Release();
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.reg32);
     EXPECT_FALSE(result.reg64);
@@ -745,6 +740,47 @@ TEST_F(CoreRegistration64, MachineLeftoversAreRemovedOrTheRegistrationFails) {
     const std::vector<std::string> unexpected = UnexpectedDifferences(before, DumpUserHive());
     EXPECT_TRUE(unexpected.empty()) << Joined(unexpected);
     RemoveMachineComRegistration(machineTarget);
+}
+
+// A registration of the machine hive alone writes the classes and then
+// stops, since "ManagedDir" lives only in the user's hive; the machine's
+// classes and host keys go back to what they were.
+TEST_F(CoreRegistration64, AMachineOnlyRegistrationFailsAtManagedDirAndGivesTheMachineHiveBack) {
+    RegistrationTarget machineOnly = PipelineTarget();
+    machineOnly.writeMachine = true;
+    machineOnly.writeUser = false;
+    std::vector<testing_support::DumpRoot> roots;
+    for (const RegistryLocation& pass : MachinePasses(machineOnly)) {
+        for (const ComClass& entry : ComClassTable) {
+            roots.push_back({HKEY_LOCAL_MACHINE, ComClassKeyPath(entry.clsid), pass.view});
+            roots.push_back({HKEY_LOCAL_MACHINE, ProgIdKeyPath(entry.progId), pass.view});
+            if (entry.officeHost != nullptr) {
+                roots.push_back({HKEY_LOCAL_MACHINE, OfficeAddinKeyPath(entry.officeHost, entry.progId), pass.view});
+            }
+            if (entry.wpsHost != nullptr) roots.push_back({HKEY_LOCAL_MACHINE, WpsAllowListKeyPath(entry.wpsHost), pass.view});
+        }
+    }
+    // One machine-wide class from before, in the 32-bit view only.
+    ASSERT_TRUE(RegisterComClasses(HKEY_LOCAL_MACHINE, L"", KEY_WOW64_32KEY, previous_ + L"\\ZUDodi32.dll"));
+    const RegistryDump machineBefore = DumpRegistry(roots);
+    const RegistryDump userBefore = DumpUserHive();
+    CountingGate gate;
+    CoreRegistrationResult result;
+    {
+        ScopedRegistryWriteGate on(&gate);
+        result = RegisterCoreComponents(Utf8(current_), true, true, machineOnly);
+    }
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.reg32);
+    EXPECT_FALSE(result.reg64);
+    EXPECT_EQ(result.detail, kManagedDirFailed);
+    ASSERT_GE(gate.seen(), 1);
+    EXPECT_EQ(gate.changes()[0].path, ComClassKeyPath(ComClassTable[0].clsid));
+    ASSERT_GE(gate.seen(), 2 * (4 * 6 + 1));  // both machine passes' classes were written first
+    EXPECT_TRUE(testing_support::SameDump(machineBefore, DumpRegistry(roots)))
+        << testing_support::DescribeDumpDifferences(machineBefore, DumpRegistry(roots));
+    EXPECT_TRUE(testing_support::SameDump(userBefore, DumpUserHive()));
+    RemoveMachineComRegistration(machineOnly);
 }
 
 // ----- 32-bit Windows (the win32 prefix) -----
