@@ -5,6 +5,7 @@
 #include "registration/legacy_cleanup.h"
 #include "registration/registration_tables.h"
 #include "support/legacy_registry.h"
+#include "support/registry_fixture.h"
 
 namespace quilmo {
 namespace {
@@ -32,8 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
         PrereqCase{"UnknownKind", {L"setup", L"--install-prereq", L"vcredist", L"C:\\a", kHash}, 87},
         PrereqCase{"EmptyPath", {L"setup", L"--install-prereq", L"net48", L"", kHash}, 87},
         PrereqCase{"ShortHash", {L"setup", L"--install-prereq", L"net48", L"C:\\a", std::wstring(63, L'a')}, 87},
-        PrereqCase{"NonHexHash", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(63, L'a') + L"g"},
-                   87},
+        PrereqCase{
+            "NonHexHash", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(63, L'a') + L"g"}, 87},
         // Well-formed requests reach the runner, which cannot succeed yet.
         PrereqCase{"KindInCapitals", {L"setup", L"--install-prereq", L"NET48", L"C:\\a", kHash}, 1},
         PrereqCase{"WebView2", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(64, L'F')}, 1}),
@@ -50,9 +51,9 @@ TEST(MachineCleanupSubCommands, ExitWithZeroOnlyWhenTheHiveIsClean) {
         testing_support::PopulateCurrentCom(at);
     }
     {
-        testing_support::KeyLock lock(HKEY_LOCAL_MACHINE, ComClassKeyPath(ComClassTable[0].clsid), places[0].view,
-                                      testing_support::KeyLock::ReadOnly);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(HKEY_LOCAL_MACHINE, ComClassKeyPath(ComClassTable[0].clsid),
+                                            testing_support::kReadOnlyKey, places[0].view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_EQ(RunMachineComCleanupSubCommand(), 1);
         EXPECT_EQ(RunMachineCleanupSubCommand(), 1);
     }
