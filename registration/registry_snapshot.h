@@ -149,6 +149,7 @@ KeyTreeSnapshot CaptureKeyTreeWith(const KeyTreeReadCalls& calls, const KeyTreeL
 // skipped, one of an absent key only deletes.
 void RestoreKeyTree(HKEY hive, const std::wstring& path, REGSAM view, const KeyTreeSnapshot& snapshot);
 
+// A value larger than a tree's data limit is captured as unreadable.
 ValueSnapshot CaptureValue(HKEY hive, const std::wstring& path, REGSAM view, const std::wstring& name);
 void RestoreValue(HKEY hive, const std::wstring& path, REGSAM view, const std::wstring& name,
                   const ValueSnapshot& snapshot);
