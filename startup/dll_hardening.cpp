@@ -18,12 +18,26 @@ FARPROC WINAPI LoadDelayedLibraryFromSystem(unsigned notification, PDelayLoadInf
     return reinterpret_cast<FARPROC>(LoadSystemLibrary(name.c_str()));
 }
 
-// The network and signature libraries all depend on CryptoAPI, and the loader
-// resolves a library's own dependencies by name: on a Windows 7 without the
-// search-path update that search starts in the installer's folder, and Wine's
-// libraries load it behind the search restriction as well. Once the system's
-// copy is loaded, every later request by name gets that copy.
-void PreloadSharedDependencies() { LoadSystemLibrary(L"crypt32.dll"); }
+// Libraries that the network, signature and drawing libraries load by name on
+// their own, none of them a KnownDLL on every supported Windows. The loader
+// resolves such a request by name: on a Windows 7 without the search-path
+// update that search starts in the installer's folder, and Wine's libraries
+// load them through internal delay-loads that ignore the search restriction.
+// Once the system's copy is loaded, every later request by name gets it.
+const wchar_t* const kSharedDependencies[] = {
+    // CryptoAPI: WinHTTP, WinINet and WinVerifyTrust all depend on it.
+    L"crypt32.dll",
+    // Certificate chains: CryptoAPI fetches the chain's URLs through it.
+    L"cryptnet.dll",
+    // SSPI: the first HTTPS request opens Schannel through it.
+    L"secur32.dll",
+    // Windows Imaging Component: GDI+ decodes the logo with it.
+    L"windowscodecs.dll",
+};
+
+void PreloadSharedDependencies() {
+    for (const wchar_t* name : kSharedDependencies) LoadSystemLibrary(name);
+}
 
 }  // namespace
 
