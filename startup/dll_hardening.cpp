@@ -19,18 +19,31 @@ FARPROC WINAPI LoadDelayedLibraryFromSystem(unsigned notification, PDelayLoadInf
 }
 
 // Libraries that the network, signature and drawing libraries load by name on
-// their own, none of them a KnownDLL on every supported Windows. The loader
-// resolves such a request by name: on a Windows 7 without the search-path
-// update that search starts in the installer's folder, and Wine's libraries
-// load them through internal delay-loads that ignore the search restriction.
-// Once the system's copy is loaded, every later request by name gets it.
+// their own, none of them a KnownDLL on every supported Windows. Such a
+// request is resolved by the search order: on a Windows 7 without the
+// search-path update that search starts in the installer's folder, and Wine's
+// libraries load some of them through internal delay-loads that ignore the
+// search restriction. Once the system's copy is loaded, every later request
+// by name gets it.
 const wchar_t* const kSharedDependencies[] = {
-    // CryptoAPI: WinHTTP, WinINet and WinVerifyTrust all depend on it.
+    // CryptoAPI, which WinHTTP, WinINet and WinVerifyTrust all use, and what it
+    // loads on its own: CNG, the chain's URL retrieval and the RSA provider,
+    // which it loads by the name registered for the provider.
     L"crypt32.dll",
-    // Certificate chains: CryptoAPI fetches the chain's URLs through it.
+    L"bcrypt.dll",
     L"cryptnet.dll",
-    // SSPI: the first HTTPS request opens Schannel through it.
+    L"rsaenh.dll",
+    // SSPI, which the first HTTPS request opens, and the security packages it
+    // loads by the names registered for them.
     L"secur32.dll",
+    L"schannel.dll",
+    L"kerberos.dll",
+    L"msv1_0.dll",
+    // What WinHTTP loads for proxy discovery and name resolution.
+    L"jsproxy.dll",
+    L"dnsapi.dll",
+    L"iphlpapi.dll",
+    L"netapi32.dll",
     // Windows Imaging Component: GDI+ decodes the logo with it.
     L"windowscodecs.dll",
 };

@@ -156,14 +156,19 @@ struct Scenario {
     const char* release;  // what the local server offers
     std::vector<std::wstring> args;
     bool window;
+    const char* proof;  // a log line that shows the run did its work over HTTPS
 };
 
 // In this order: the update finds what the fresh install left.
 const Scenario kScenarios[] = {
-    {"fresh silent install", "v1", {L"/silent"}, false},
-    {"silent update", "v2", {L"/silent"}, false},
-    {"interactive window start", "v2", {}, true},
+    {"fresh silent install", "v1", {L"/silent"}, false, "download failed count=0"},
+    {"silent update", "v2", {L"/silent"}, false, "copy old version result=true"},
+    {"interactive window start", "v2", {}, true, "manifest sig fetched from index="},
 };
+
+bool HasLineStarting(const std::vector<std::string>& log, const std::string& prefix) {
+    return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
 
 RunResult RunScenario(const Scenario& scenario, const std::wstring& exePath, const std::wstring& folder) {
     ReleaseServer::UseInstallRelease(scenario.release);
@@ -218,6 +223,7 @@ protected:
             const RunResult& run = clean_[i];
             // Without real HTTPS work the trace would miss the network stack.
             EXPECT_GT(run.releaseRequests, 0u) << kScenarios[i].name;
+            EXPECT_TRUE(HasLineStarting(run.log, kScenarios[i].proof)) << kScenarios[i].name;
             EXPECT_NE(run.trace.exitCode, -1) << kScenarios[i].name;
             for (const MappedLibrary& library : run.trace.libraries) {
                 std::wstring name = LibraryName(library.path);
@@ -321,6 +327,7 @@ TEST_P(PlantedDlls, CompleteRunsLoadNoneAndEndAsWithoutThem) {
         ASSERT_FALSE(clean_[i].log.empty());
         EXPECT_EQ(planted[i].log.back(), clean_[i].log.back());
         EXPECT_EQ(planted[i].releaseRequests, clean_[i].releaseRequests);
+        EXPECT_TRUE(HasLineStarting(planted[i].log, kScenarios[i].proof));
     }
     EXPECT_EQ(JoinNames(TakeMarkers()), "(none)");
 }
