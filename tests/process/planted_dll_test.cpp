@@ -54,10 +54,10 @@ struct StartupException {
 };
 const StartupException kStartupExceptions[] = {
     {L"version", "imported by Wine's user32"},
-    {L"ucrtbase", "imported by Wine's msvcrt and other built-in libraries"},
-    {L"win32u", "imported by Wine's user32 and gdi32"},
-    {L"zlib1", "imported by Wine's built-in libraries that inflate data"},
-    {L"shcore", "imported by Wine's shell32 and shlwapi"},
+    {L"ucrtbase", "imported by Wine's sechost, rpcrt4, user32, gdi32, ole32 and others"},
+    {L"win32u", "imported by Wine's user32, gdi32 and imm32"},
+    {L"zlib1", "imported by Wine's user32"},
+    {L"shcore", "imported by Wine's shlwapi"},
 };
 
 // The file a library is planted as: "secur32.dll", "winex11.drv".
@@ -204,6 +204,7 @@ std::vector<RunResult> RunAllScenarios(const std::wstring& exePath, const std::w
         if (results.size() == 1) RecordInstalled(results.front().log);
     }
     ForgetInstallation();
+    ReleaseServer::UseInstallRelease("");
     return results;
 }
 
