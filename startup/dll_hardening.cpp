@@ -39,7 +39,8 @@ const wchar_t* const kSharedDependencies[] = {
     L"schannel.dll",
     L"kerberos.dll",
     L"msv1_0.dll",
-    // What WinHTTP loads for proxy discovery and name resolution.
+    // What WinHTTP's proxy discovery and the security packages load for
+    // proxy scripts, name resolution and domain look-ups.
     L"jsproxy.dll",
     L"dnsapi.dll",
     L"iphlpapi.dll",
