@@ -18,12 +18,40 @@ FARPROC WINAPI LoadDelayedLibraryFromSystem(unsigned notification, PDelayLoadInf
     return reinterpret_cast<FARPROC>(LoadSystemLibrary(name.c_str()));
 }
 
-// The network and signature libraries all depend on CryptoAPI, and the loader
-// resolves a library's own dependencies by name: on a Windows 7 without the
+// Libraries that the network, signature and drawing libraries load by name on
+// their own, none of them a KnownDLL on every supported Windows. Such a
+// request is resolved by the search order: on a Windows 7 without the
 // search-path update that search starts in the installer's folder, and Wine's
-// libraries load it behind the search restriction as well. Once the system's
-// copy is loaded, every later request by name gets that copy.
-void PreloadSharedDependencies() { LoadSystemLibrary(L"crypt32.dll"); }
+// libraries load some of them through internal delay-loads that ignore the
+// search restriction. Once the system's copy is loaded, every later request
+// by name gets it.
+const wchar_t* const kSharedDependencies[] = {
+    // CryptoAPI, which WinHTTP, WinINet and WinVerifyTrust all use, and what it
+    // loads on its own: CNG, the chain's URL retrieval and the RSA provider,
+    // which it loads by the name registered for the provider.
+    L"crypt32.dll",
+    L"bcrypt.dll",
+    L"cryptnet.dll",
+    L"rsaenh.dll",
+    // SSPI, which the first HTTPS request opens, and the security packages it
+    // loads by the names registered for them.
+    L"secur32.dll",
+    L"schannel.dll",
+    L"kerberos.dll",
+    L"msv1_0.dll",
+    // What WinHTTP's proxy discovery and the security packages load for
+    // proxy scripts, name resolution and domain look-ups.
+    L"jsproxy.dll",
+    L"dnsapi.dll",
+    L"iphlpapi.dll",
+    L"netapi32.dll",
+    // Windows Imaging Component: GDI+ decodes the logo with it.
+    L"windowscodecs.dll",
+};
+
+void PreloadSharedDependencies() {
+    for (const wchar_t* name : kSharedDependencies) LoadSystemLibrary(name);
+}
 
 }  // namespace
 
