@@ -16,12 +16,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "registration/registration_tables.h"
+#include "files/unique_handle.h"
 #include "registration/registry.h"
 #include "support/registration_layout.h"
 #include "support/registry_dump.h"
@@ -34,6 +36,7 @@ namespace {
 using testing_support::CreateRawKey;
 using testing_support::CurrentTestName;
 using testing_support::DescribeDumpDifferences;
+using testing_support::DumpRegistry;
 using testing_support::DumpRegistryTree;
 using testing_support::RegistryDump;
 using testing_support::SameDump;
@@ -73,6 +76,15 @@ public:
         if (changes == 0) {
             const std::wstring& key = keys[Below(keys.size())];
             WriteValue(key, NewName(false), RandomType());
+        }
+    }
+
+    // A value of its own next to the tree, or (one time in three) none.
+    void SetOrDeleteValue(const std::wstring& key, const std::wstring& name) {
+        if (Chance(3)) {
+            RegDeleteKeyValueW(hive_, key.c_str(), name.c_str());
+        } else {
+            WriteValue(key, name, RandomType());
         }
     }
 
@@ -231,6 +243,34 @@ private:
     std::vector<std::wstring> deleted_;
 };
 
+// What the rounds covered, counted from the dumps taken before each change.
+struct DumpStats {
+    size_t keys = 0;
+    size_t values = 0;
+    size_t emptyValues = 0;
+    size_t megabyteValues = 0;
+    size_t deepest = 0;
+    size_t bytes = 0;
+};
+
+void CountDumped(const RegistryDump& dump, DumpStats* stats) {
+    for (const auto& entry : dump.entries) {
+        size_t hex = entry.second.find(" bytes: ");
+        if (hex == std::string::npos) {
+            ++stats->keys;
+            size_t depth = static_cast<size_t>(std::count(entry.first.begin(), entry.first.end(), '\\'));
+            // Entry names are "hive|view|RT\Tree\..."; the tree itself is depth 0.
+            if (depth >= 1) stats->deepest = std::max(stats->deepest, depth - 1);
+            continue;
+        }
+        size_t bytes = (entry.second.size() - hex - 8) / 2;
+        ++stats->values;
+        stats->bytes += bytes;
+        if (bytes == 0) ++stats->emptyValues;
+        if (bytes == 1024 * 1024) ++stats->megabyteValues;
+    }
+}
+
 class SnapshotRoundTrip : public ::testing::Test {
 protected:
     ScratchKey scratch_{CurrentTestName()};
@@ -242,8 +282,7 @@ TEST_F(SnapshotRoundTrip, RandomTreesComeBackByteForByte) {
     const std::wstring parent = L"RT";
     const std::wstring root = L"RT\\Tree";
     const REGSAM views[] = {0, KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-    size_t keysSeen = 0;
-    size_t bytesSeen = 0;
+    DumpStats stats;
     auto started = std::chrono::steady_clock::now();
     for (unsigned long round = 0; round < rounds; ++round) {
         const uint32_t seed = static_cast<uint32_t>(firstSeed + round);
@@ -261,16 +300,21 @@ TEST_F(SnapshotRoundTrip, RandomTreesComeBackByteForByte) {
             generator.DeleteAll(root);
             generator.Forget();
         }
+        const std::wstring valueNames[] = {L"", L"值 一", L"value.two"};
+        for (const std::wstring& name : valueNames) generator.SetOrDeleteValue(parent, name);
         const RegistryDump before = DumpRegistryTree(hive, parent, view);
 
-        KeyTreeSnapshot snapshot = CaptureKeyTree(hive, root, view);
-        ASSERT_FALSE(snapshot.unreadable);
-        ASSERT_EQ(snapshot.exists, !startAbsent);
-        keysSeen += before.entries.size();
-        for (const auto& entry : before.entries) {
-            size_t hex = entry.second.find(": ");
-            if (hex != std::string::npos) bytesSeen += (entry.second.size() - hex - 2) / 2;
+        // The tree and the values beside it, as the pipeline's snapshots
+        // hold them.
+        RegistrySnapshot snapshot;
+        snapshot.trees.push_back({hive, root, view, CaptureKeyTree(hive, root, view)});
+        for (const std::wstring& name : valueNames) {
+            snapshot.values.push_back({hive, parent, view, name, CaptureValue(hive, parent, view, name)});
         }
+        snapshot.valid = true;
+        ASSERT_FALSE(snapshot.trees[0].tree.unreadable);
+        ASSERT_EQ(snapshot.trees[0].tree.exists, !startAbsent);
+        CountDumped(before, &stats);
 
         if (startAbsent) {
             generator.Build(root);  // the failed operation made the whole tree
@@ -278,17 +322,20 @@ TEST_F(SnapshotRoundTrip, RandomTreesComeBackByteForByte) {
             generator.Change();
         }
         if (seed % 10 == 3) generator.DeleteAll(root);
+        for (const std::wstring& name : valueNames) generator.SetOrDeleteValue(parent, name);
         const RegistryDump changed = DumpRegistryTree(hive, parent, view);
         ASSERT_FALSE(SameDump(before, changed)) << "the change changed nothing";
 
-        RestoreKeyTree(hive, root, view, snapshot);
+        RestoreRegistrySnapshot(snapshot);
         const RegistryDump after = DumpRegistryTree(hive, parent, view);
         ASSERT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
         generator.DeleteAll(parent);
     }
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("[ round trip ] %lu rounds, seeds %lu..%lu, %zu keys and values, %.1f MB of value data, %.1f s\n",
-                rounds, firstSeed, firstSeed + rounds - 1, keysSeen, bytesSeen / 1048576.0, seconds);
+    std::printf("[ round trip ] %lu rounds, seeds %lu..%lu, %.1f s: %zu keys (deepest %zu below the tree), %zu values "
+                "(%zu of 0 bytes, %zu of 1 MB), %.1f MB of value data\n",
+                rounds, firstSeed, firstSeed + rounds - 1, seconds, stats.keys, stats.deepest, stats.values,
+                stats.emptyValues, stats.megabyteValues, stats.bytes / 1048576.0);
 }
 
 // ---------------------------------------------------------------------------
@@ -579,6 +626,102 @@ INSTANTIATE_TEST_SUITE_P(Targets, SnapshotRealUpdate,
                          [](const testing::TestParamInfo<UpdateScenario>& info) {
                              return std::string(info.param.redirectedRoots ? "RedirectedRoots" : "EmptyRoots");
                          });
+
+
+// ---------------------------------------------------------------------------
+// The real user hive with the pipeline's target (all roots empty), where the
+// 32-bit and the 64-bit view of the user's classes are separate keys when the
+// prefix splits them as 64-bit Windows does. The product's keys are set aside
+// first and put back afterwards.
+
+// A key of the real hive in one view, copied aside and put back (or removed
+// again when there was none).
+class SavedViewKey {
+public:
+    SavedViewKey(const std::wstring& path, REGSAM view, const std::wstring& backupName)
+        : path_(path), view_(view), backup_(L"Backup\\" + backupName) {
+        UniqueRegKey source;
+        existed_ = RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ | view_, source.put()) ==
+                   ERROR_SUCCESS;
+        if (existed_) RegCopyTreeW(source.get(), nullptr, backup_.get());
+    }
+    ~SavedViewKey() {
+        DeleteRegTree(HKEY_CURRENT_USER, path_, view_);
+        if (!existed_) return;
+        UniqueRegKey restored;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr,
+                            restored.put(), nullptr) == ERROR_SUCCESS) {
+            RegCopyTreeW(backup_.get(), nullptr, restored.get());
+        }
+    }
+    SavedViewKey(const SavedViewKey&) = delete;
+    SavedViewKey& operator=(const SavedViewKey&) = delete;
+
+private:
+    std::wstring path_;
+    REGSAM view_;
+    ScratchKey backup_;
+    bool existed_ = false;
+};
+
+TEST(SnapshotUserHive, TheInstallSnapshotGivesBackBothViewsOfTheRealUserHive) {
+    RegistrationTarget target;
+    target.writeMachine = false;
+    target.cleanMachine = false;
+    if (!target.is64BitWindows) GTEST_SKIP() << "the 64-bit prefix's test (registry_snapshot_win32 covers 32-bit)";
+    const REGSAM views[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+    std::vector<std::unique_ptr<SavedViewKey>> saved;
+    std::vector<testing_support::DumpRoot> roots;
+    int serial = 0;
+    auto keep = [&](const std::wstring& path, REGSAM view) {
+        saved.push_back(std::make_unique<SavedViewKey>(path, view, CurrentTestName() + std::to_wstring(serial++)));
+        roots.push_back({HKEY_CURRENT_USER, path, view});
+    };
+    for (REGSAM view : views) {
+        for (const ComClass& row : ComClassTable) {
+            keep(ComClassKeyPath(row.clsid), view);
+            keep(ProgIdKeyPath(row.progId), view);
+        }
+        for (const wchar_t* progId : LegacyComProgIds) keep(ProgIdKeyPath(progId), view);
+    }
+    keep(L"Software\\QuilmoStudio", 0);
+    keep(L"SOFTWARE\\Microsoft\\Office", 0);
+    keep(L"SOFTWARE\\Kingsoft", 0);
+    keep(kLegacyUninstallKey, 0);
+
+    const std::wstring dir = L"C:\\Users\\用户\\AppData\\Local\\Quilmo\\2.3.0";
+    testing_support::WriteClassLayout(HKEY_CURRENT_USER, L"", KEY_WOW64_32KEY, dir + L"\\ZUDodi32.dll");
+    testing_support::WriteClassLayout(HKEY_CURRENT_USER, L"", KEY_WOW64_64KEY, dir + L"\\REDero64.dll");
+    testing_support::WriteManagedDir(HKEY_CURRENT_USER, L"", 0, dir);
+    testing_support::WriteOfficeLayout(HKEY_CURRENT_USER, L"", 0, L"奎墨", L"奎墨办公插件");
+    testing_support::WriteAllowListLayout(HKEY_CURRENT_USER, L"", 0);
+    SetRawString(HKEY_CURRENT_USER, kLegacyUninstallKey, L"DisplayName", L"奎墨 2025");
+    const RegistryDump before = DumpRegistry(roots);
+    std::wstring inproc32;
+    std::wstring inproc64;
+    const std::wstring server = ComClassKeyPath(ComClassTable[0].clsid) + L"\\InprocServer32";
+    ReadRegString(HKEY_CURRENT_USER, server, KEY_WOW64_32KEY, nullptr, &inproc32);
+    ReadRegString(HKEY_CURRENT_USER, server, KEY_WOW64_64KEY, nullptr, &inproc64);
+    std::printf("[ user hive ] the prefix %s the user's classes between the two views\n",
+                inproc32 != inproc64 ? "splits" : "does not split");
+
+    InstallSnapshot snapshot;
+    CaptureInstallSnapshot(target, &snapshot);
+    const std::wstring other = L"D:\\其他\\2.4.0";
+    testing_support::WriteClassLayout(HKEY_CURRENT_USER, L"", KEY_WOW64_32KEY, other + L"\\ZUDodi32.dll");
+    testing_support::WriteClassLayout(HKEY_CURRENT_USER, L"", KEY_WOW64_64KEY, other + L"\\REDero64.dll");
+    testing_support::WriteManagedDir(HKEY_CURRENT_USER, L"", KEY_WOW64_32KEY, other);
+    testing_support::WriteOfficeLayout(HKEY_CURRENT_USER, L"", 0, L"新", L"新", 2);
+    DeleteRegTree(HKEY_CURRENT_USER, kLegacyUninstallKey, 0);
+    ASSERT_FALSE(SameDump(before, DumpRegistry(roots)));
+    RestoreInstallSnapshot(target, snapshot);
+    const RegistryDump after = DumpRegistry(roots);
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
+
+    saved.clear();
+    // The backups' parent, when nothing else is kept there.
+    RegDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(testing_support::kTestsKey) + L"\\Backup").c_str());
+}
 
 }  // namespace
 }  // namespace quilmo

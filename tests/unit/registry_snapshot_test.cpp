@@ -342,12 +342,17 @@ TEST_F(SnapshotKeyTree, AnUnreadableSubKeyKeepsTheWholeTreeAsItIs) {
     KeyTreeSnapshot lockedItself = CaptureKeyTree(hive(), L"Parent\\Tree\\Locked", 0);
     EXPECT_TRUE(lockedItself.unreadable);
 
-    // Without the rule, the restore's tree deletion would take "top" and
-    // "Open" and then fail at "Locked".
+    // The failed operation's change in the readable part stays too: without
+    // the rule, the restore's tree deletion would take "top" and "Open" and
+    // then fail at "Locked".
+    Set(L"Parent\\Tree\\Open", L"changed", REG_DWORD, {2, 0, 0, 0});
+    RegistryDump expected = before;
+    expected.entries[DumpValueName(hive(), L"Parent\\Tree\\Open", 0, L"changed")] =
+        testing_support::DumpValueText(REG_DWORD, "\2\0\0\0", 4);
     RestoreKeyTree(hive(), L"Parent\\Tree", 0, snapshot);
     RestoreKeyTree(hive(), L"Parent\\Tree\\Locked", 0, lockedItself);
     locked.Release();
-    EXPECT_TRUE(SameDump(before, Dump())) << DescribeDumpDifferences(before, Dump());
+    EXPECT_TRUE(SameDump(expected, Dump())) << DescribeDumpDifferences(expected, Dump());
 }
 
 // ---------------------------------------------------------------------------
@@ -700,6 +705,52 @@ TEST_F(SnapshotComposed, CoreSnapshotLeavesTheMachineManagedDirAlone) {
         EXPECT_EQ(dir, L"D:\\changed");
         EXPECT_FALSE(RawKeyExists(hive(), KeyPathAt(pass, ComClassKeyPath(ComClassTable[0].clsid))));
     }
+}
+
+TEST_F(SnapshotComposed, NoHiveIsCapturedAsUnreadableAndRestoredAsNothing) {
+    RegistrationTarget target = UserTarget();
+    target.userHive = nullptr;
+    target.machineHive = nullptr;
+    target.writeMachine = true;
+    InstallSnapshot install;
+    CaptureInstallSnapshot(target, &install);
+    const CoreRegistrationSnapshot core = CaptureCoreRegistrationState(target);
+    const RegistrySnapshot machine = CaptureMachineSnapshot(target, false);
+    EXPECT_TRUE(install.registry.valid && machine.valid);
+    for (const RegistrySnapshot* snapshot : {&std::as_const(install.registry), &machine}) {
+        for (const KeyTreeEntry& entry : snapshot->trees) EXPECT_TRUE(entry.tree.unreadable);
+        for (const ValueEntry& entry : snapshot->values) EXPECT_TRUE(entry.value.unreadable);
+    }
+    for (const ComStateSnapshot& slot : core.slots) {
+        for (const ComClassState& state : slot.classes) {
+            EXPECT_TRUE(state.classKeyUnreadable && state.progIdKeyUnreadable);
+            EXPECT_FALSE(state.inprocPresent || state.progIdKeyPresent || state.officeKeyPresent);
+        }
+    }
+    RestoreInstallSnapshot(target, install);
+    RestoreCoreRegistrationState(target, core);
+    RestoreRegistrySnapshot(machine);
+}
+
+// Roots whose key names have the longest allowed length work like any other.
+TEST_F(SnapshotComposed, RootsOfLongestKeyNamesComeBackExactly) {
+    RegistrationTarget target = UserTarget();
+    target.user32Root = std::wstring(255, L'三');
+    target.user64Root = std::wstring(255, L'六');
+    target.neutralRoot = std::wstring(254, L'n') + L".";
+    WriteFullRegistration(target, L"C:\\Quilmo\\1.0");
+    const RegistryDump before = Dump();
+    InstallSnapshot snapshot;
+    CaptureInstallSnapshot(target, &snapshot);
+    for (const RegistryLocation& pass : UserPasses(target)) {
+        testing_support::WriteClassLayout(hive(), pass.root, pass.view, L"D:\\other.dll");
+        testing_support::WriteManagedDir(hive(), pass.root, pass.view, L"D:\\other");
+        SetRawString(hive(), KeyPathAt(pass, kSavedVstoLoadBehaviorKey), L"Word", L"x");
+    }
+    testing_support::WriteOfficeLayout(hive(), target.neutralRoot, 0, L"x", L"y", 0);
+    RestoreInstallSnapshot(target, snapshot);
+    const RegistryDump after = Dump();
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
 }
 
 // 32-bit Windows has no 64-bit pass: what lies at its root is neither
