@@ -30,8 +30,12 @@ struct ManifestFileEntry {
 bool ReadFileEntries(const std::string& manifest, const std::string& version, const std::string& downloadBaseUrl,
                      std::vector<ManifestFileEntry>& entries, std::string& badPath, std::string& badHash);
 
-// A path that stays inside the version directory: not empty, no drive or
-// stream colon, no "..", not a UNC or otherwise doubly rooted path.
+// A path that stays inside the version directory and that Windows holds
+// under exactly this name: not empty, no drive or stream colon, no "..", not
+// a UNC or otherwise doubly rooted path; and no component that is empty or
+// ".", ends with a dot or a blank, holds a control character or one of
+// < > " | ? *, or is a device name (CON, AUX, COM1, ...) with or without an
+// extension.
 bool IsSafeRelativePath(const std::string& path);
 
 // Exactly 64 hexadecimal digits, either case.

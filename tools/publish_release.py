@@ -34,7 +34,10 @@ DEFAULT_URL_PREFIX = "[host]files/[vision]/"
 VERSION_RE = re.compile(r"[0-9A-Za-z.+-]+")
 # Characters Windows cannot store in a file name (separators are checked apart).
 WINDOWS_BAD_CHARS = set('<>"|?*') | {chr(c) for c in range(32)} | {"\x7f"}
-WINDOWS_DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{p}{n}" for p in ("COM", "LPT") for n in range(1, 10)}
+# Names Windows opens as a device, with any extension too; the superscript
+# digits count as port numbers.
+WINDOWS_DEVICE_NAMES = ({"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}
+                        | {f"{p}{n}" for p in ("COM", "LPT") for n in "0123456789\u00b9\u00b2\u00b3"})
 # The installer expands these anywhere in a url, the file name part included.
 URL_PLACEHOLDERS = ("[host]", "[vision]", "[rand]")
 JSON_BLANKS = " \t\n\v\f\r"
@@ -85,6 +88,8 @@ def text_problem(value):
 
 
 def windows_name_problem(name):
+    if name in ("", "."):
+        return 'has an empty or "." component'
     if any(c in WINDOWS_BAD_CHARS for c in name):
         return 'contains a character Windows does not allow in file names (<>"|?* or a control character)'
     if name.endswith((".", " ")):

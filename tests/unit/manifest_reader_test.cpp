@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/entry_path_table.h"
+
 namespace quilmo {
 namespace {
 
@@ -272,6 +274,28 @@ INSTANTIATE_TEST_SUITE_P(
                     RejectCase{"TwoLeadingBackslashes", R"(\\\\server\\x.dll)", kHash, "\\\\server\\x.dll"},
                     RejectCase{"SlashThenBackslash", R"(/\\x.dll)", kHash, "\\\\x.dll"}),
     [](const testing::TestParamInfo<RejectCase>& info) { return info.param.name; });
+
+// The names Windows cannot hold as listed (devices, trailing dots and
+// blanks, empty components, wildcards, control characters) come from the
+// table the publishing tool is checked against as well.
+TEST(EntryPathTable, ReaderTakesExactlyTheNamesWindowsHolds) {
+    const std::vector<test::EntryPathRow> rows = test::EntryPathTable();
+    ASSERT_TRUE(std::any_of(rows.begin(), rows.end(), [](const test::EntryPathRow& r) { return r.accepted; }));
+    ASSERT_TRUE(std::any_of(rows.begin(), rows.end(), [](const test::EntryPathRow& r) { return !r.accepted; }));
+    for (const test::EntryPathRow& row : rows) {
+        const std::string stored = test::WithBackslashes(row.path);
+        EXPECT_EQ(IsSafeRelativePath(stored), row.accepted) << "line " << row.line << ": " << stored;
+        // Alone in a manifest: taken, or the whole read fails naming it.
+        ReadResult r = Read(Manifest(kA + "," + Element("[host]x", test::JsonEscaped(row.path))));
+        EXPECT_EQ(r.ok, row.accepted) << "line " << row.line << ": " << stored;
+        if (row.accepted) {
+            EXPECT_EQ(PathsOf(r.entries), (std::vector<std::string>{"a.dll", stored})) << "line " << row.line;
+        } else {
+            EXPECT_TRUE(r.entries.empty());
+            EXPECT_EQ(r.badPath, stored) << "line " << row.line;
+        }
+    }
+}
 
 TEST(ReadFileEntries, UrlEmptyAfterExpansionIsSkipped) {
     ReadResult r = Read(Manifest(Element("[vision]", "x.dll", "not checked") + "," + kA), "");
