@@ -121,12 +121,20 @@ std::string WithBackslashes(std::string path) {
     return path;
 }
 
+// The entry, and whether its "size" (when there is one) is a byte count.
 ManifestFileEntry ReadElement(const std::string& element, const std::string& version,
-                              const std::string& downloadBaseUrl) {
+                              const std::string& downloadBaseUrl, bool& sizeValid) {
     ManifestFileEntry entry;
     entry.url = ExpandUrlTemplate(GetManifestValue(element, "url"), version, downloadBaseUrl);
     entry.path = WithBackslashes(GetManifestValue(element, "path"));
     entry.hash = GetManifestValue(element, "hash");
+    const std::string sizeText = GetManifestValue(element, "size");
+    sizeValid = true;
+    if (!sizeText.empty()) {
+        uint64_t size = 0;
+        sizeValid = ParseListedSize(sizeText, size);
+        if (sizeValid) entry.size = size;
+    }
     return entry;
 }
 
@@ -201,9 +209,11 @@ bool ReadFileEntries(const std::string& manifest, const std::string& version, co
         const std::string::size_type close = MatchingBrace(manifest, open);
         if (close == kNone) break;  // a truncated manifest ends the list
 
-        ManifestFileEntry entry = ReadElement(manifest.substr(open, close - open + 1), version, downloadBaseUrl);
+        bool sizeValid = true;
+        ManifestFileEntry entry =
+            ReadElement(manifest.substr(open, close - open + 1), version, downloadBaseUrl, sizeValid);
         if (!entry.url.empty() && !entry.path.empty()) {
-            if (!IsSafeRelativePath(entry.path) || !IsSha256Hex(entry.hash)) {
+            if (!IsSafeRelativePath(entry.path) || !IsSha256Hex(entry.hash) || !sizeValid) {
                 badPath = entry.path;
                 badHash = entry.hash;
                 entries.clear();
@@ -229,6 +239,17 @@ bool IsSafeRelativePath(const std::string& path) {
         if (end == path.size()) return true;
         start = end + 1;
     }
+}
+
+bool ParseListedSize(const std::string& text, uint64_t& size) {
+    if (text.empty() || text.size() > 19) return false;  // 19 digits always fit
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    size = value;
+    return true;
 }
 
 bool IsSha256Hex(const std::string& hash) {
