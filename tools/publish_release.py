@@ -7,7 +7,9 @@
 
 The output directory receives
   install.json                 the manifest: every payload file with its url
-                               template, relative path and SHA-256
+                               template, relative path, SHA-256 and size in
+                               bytes (installers that predate "size" read the
+                               same entries and ignore it)
   files/<version>/...          the payload, where the default url templates point
   manifest-sigs/<sha256>.sig   detached CMS signature of install.json (DER),
                                named by the SHA-256 of install.json's bytes
@@ -180,28 +182,30 @@ def check_out(args):
 # ---- payload ----------------------------------------------------------------
 
 def copy_file(dir_fd, name, rel, st, dest):
-    """Copies one regular file, returning the SHA-256 of exactly the bytes copied."""
+    """Copies one regular file, returning the SHA-256 and the length of exactly
+    the bytes copied."""
     # O_NOFOLLOW and the inode comparison: the file checked is the file read.
     fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=dir_fd)
     try:
         now = os.fstat(fd)
         if not stat.S_ISREG(now.st_mode) or (now.st_dev, now.st_ino) != (st.st_dev, st.st_ino):
             raise Refusal(f"payload entry {rel!r} changed while being read")
-        digest = hashlib.sha256()
+        digest, size = hashlib.sha256(), 0
         with open(fd, "rb", closefd=False) as src, open(dest, "xb") as dst:
             while True:
                 chunk = src.read(CHUNK)
                 if not chunk:
                     break
                 digest.update(chunk)
+                size += len(chunk)
                 dst.write(chunk)
-        return digest.hexdigest()
+        return digest.hexdigest(), size
     finally:
         os.close(fd)
 
 
 def copy_payload(payload, dest):
-    """Copies the payload tree to dest; returns [(relative path, sha256)]."""
+    """Copies the payload tree to dest; returns [(relative path, (sha256, size))]."""
     entries = []
 
     def walk(dir_fd, rel_dir, dest_dir):
@@ -264,7 +268,7 @@ def dump(value):
 
 def manifest_text(fields, files):
     head = ",".join(f"{dump(key)}:{dump(value)}" for key, value in fields)
-    lines = [dump({"url": url, "path": path, "hash": digest}) for url, path, digest in files]
+    lines = [dump({"url": url, "path": path, "hash": digest, "size": size}) for url, path, digest, size in files]
     return "{" + head + ',"Files":[\n' + ",\n".join(lines) + "\n]}\n"
 
 
@@ -335,7 +339,7 @@ def installer_files(text):
         if close < 0:
             return files
         element = text[open_:close + 1]
-        entry = tuple(installer_value(element, k) for k in ("url", "path", "hash"))
+        entry = tuple(installer_value(element, k) for k in ("url", "path", "hash", "size"))
         if entry[0] and entry[1]:
             files.append(entry)
         comma, list_end = text.find(",", close + 1), text.find("]", close + 1)
@@ -354,7 +358,10 @@ def check_reads_back(text, fields, files):
     got = installer_files(text)
     if got is None:
         raise Refusal('the installer would not find the "Files" list in install.json')
-    for index, expected in enumerate(files):
+    # Read with "size" as text, the way the installer takes it; without it,
+    # the entries are what an installer that predates "size" reads.
+    for index, (url, path, digest, size) in enumerate(files):
+        expected = (url, path, digest, str(size))
         if index >= len(got) or got[index] != expected:
             raise Refusal(f"the installer would misread the entry for {expected[1]!r}")
     if len(got) != len(files):
@@ -404,7 +411,7 @@ def build(tmp, payload, args):
 
     fields = [("AppName", args.app_name), ("AppDes", args.app_des), ("Vison", args.version)]
     fields += [(key, value) for key, value in (("VSTO", args.vsto), ("Cmd", args.cmd)) if value is not None]
-    files = [(args.url_prefix + rel, rel, digest) for rel, digest in entries]
+    files = [(args.url_prefix + rel, rel, digest, size) for rel, (digest, size) in entries]
     text = manifest_text(fields, files)
     check_reads_back(text, fields, files)
     data = text.encode("utf-8")

@@ -161,9 +161,22 @@ class ManifestTest(unittest.TestCase):
     def test_file_entries(self):
         for run, prefix in ((self.plain, DEFAULT_PREFIX), (self.prefixed, "https://cdn.example/rel/")):
             with self.subTest(prefix=prefix):
-                expected = [[("url", prefix + rel), ("path", rel), ("hash", sha256(PAYLOAD[rel]))]
-                            for rel in sorted(PAYLOAD)]
+                expected = [[("url", prefix + rel), ("path", rel), ("hash", sha256(PAYLOAD[rel])),
+                             ("size", len(PAYLOAD[rel]))] for rel in sorted(PAYLOAD)]
                 self.assertEqual(dict(run.json(object_pairs_hook=list))["Files"], expected)
+
+    def test_entries_with_size_read_like_entries_without(self):
+        # By the installer's byte-level rules, an installer that predates
+        # "size" reads the same url, path and hash from every entry.
+        tool = load_tool()
+        text = self.plain.raw.decode("utf-8")
+        stripped = re.sub(r',"size":[0-9]+\}', "}", text)
+        self.assertNotEqual(stripped, text)
+        with_size = tool.installer_files(text)
+        without = tool.installer_files(stripped)
+        self.assertEqual([entry[:3] for entry in with_size], [entry[:3] for entry in without])
+        self.assertEqual([entry[3] for entry in with_size], [str(len(PAYLOAD[rel])) for rel in sorted(PAYLOAD)])
+        self.assertEqual({entry[3] for entry in without}, {""})
 
     def test_files_served_where_default_templates_point(self):
         # What a static server rooted at --out hands to the installer.
