@@ -4,13 +4,13 @@
 
 namespace quilmo {
 
-bool IsWindows81OrLater() {
+bool IsWindowsVersionOrLater(unsigned major, unsigned minor) {
     // Answers truthfully only because the executable's manifest lists
     // Windows 8.1 and 10 as supported.
     OSVERSIONINFOEXW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 6;
-    version.dwMinorVersion = 3;
+    version.dwMajorVersion = major;
+    version.dwMinorVersion = minor;
     version.wServicePackMajor = 0;
     ULONGLONG condition = 0;
     condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
@@ -18,5 +18,7 @@ bool IsWindows81OrLater() {
     condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
     return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) != FALSE;
 }
+
+bool IsWindows81OrLater() { return IsWindowsVersionOrLater(6, 3); }
 
 }  // namespace quilmo

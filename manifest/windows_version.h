@@ -7,4 +7,7 @@ namespace quilmo {
 
 bool IsWindows81OrLater();
 
+// The running Windows is at least major.minor (service packs not asked).
+bool IsWindowsVersionOrLater(unsigned major, unsigned minor);
+
 }  // namespace quilmo

@@ -2,6 +2,7 @@
 
 #include "files/text_encoding.h"
 #include "files/unique_handle.h"
+#include "manifest/windows_version.h"
 #include "probes/runtime_probes.h"
 #include "startup/installer_log.h"
 
@@ -73,18 +74,7 @@ void LogSubmissionResult(HANDLE process, DWORD wait, const std::string& logPrefi
 ScopedNativeImageClock::ScopedNativeImageClock(TickClockFn clock) : previous_(tickClock.exchange(clock)) {}
 ScopedNativeImageClock::~ScopedNativeImageClock() { tickClock.store(previous_); }
 
-bool IsWindows10OrLater() {
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 10;
-    version.dwMinorVersion = 0;
-    version.wServicePackMajor = 0;
-    ULONGLONG condition = 0;
-    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) != FALSE;
-}
+bool IsWindows10OrLater() { return IsWindowsVersionOrLater(10, 0); }
 
 void SubmitNativeImage(const std::wstring& generatorPath, const std::wstring& assemblyPath, uint64_t deadline,
                        const std::string& logPrefix) {
