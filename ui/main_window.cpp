@@ -80,7 +80,9 @@ void PaintLogo(Gdiplus::Graphics& graphics, int width, float s) {
     auto font = UiFont(*arial, 13 * s);
     Gdiplus::SolidBrush brush(Gdiplus::Color(0xFF646464));
     Gdiplus::StringFormat format;
-    SetCentredSingleLine(format);
+    format.SetAlignment(Gdiplus::StringAlignmentCenter);
+    format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+    format.SetFormatFlags(Gdiplus::StringFormatFlagsNoClip);  // the mark's line is a little taller than its box
     Gdiplus::RectF box(static_cast<float>(x + side - Scaled(8, s)), static_cast<float>(y + Scaled(2, s)),
                        static_cast<float>(Scaled(14, s)), static_cast<float>(Scaled(14, s)));
     graphics.DrawString(L"\u00AE", 1, font.get(), box, &format, &brush);

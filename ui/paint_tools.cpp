@@ -3,8 +3,8 @@
 namespace quilmo {
 
 std::unique_ptr<Gdiplus::FontFamily> UiFontFamily(const wchar_t* name) {
-    // Faces every Windows has, for systems without the product's own.
-    for (const wchar_t* face : {name, L"SimSun", L"Tahoma", L"Arial"}) {
+    // The product's face, then faces every Windows has.
+    for (const wchar_t* face : {name, L"Microsoft YaHei", L"SimSun", L"Tahoma", L"Arial"}) {
         auto family = std::make_unique<Gdiplus::FontFamily>(face);
         if (family->GetLastStatus() == Gdiplus::Ok) return family;
     }

@@ -11,8 +11,9 @@
 
 namespace quilmo {
 
-// The window's font family: "Microsoft YaHei", or a face every Windows has
-// where that family is missing, so text is never silently dropped.
+// The named font family ("Microsoft YaHei" unless another is asked for), or
+// where it is missing the product's face or one every Windows has, so text
+// is never silently dropped.
 std::unique_ptr<Gdiplus::FontFamily> UiFontFamily(const wchar_t* name = L"Microsoft YaHei");
 
 // A regular font of the given size in pixels (already scaled).

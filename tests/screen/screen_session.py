@@ -92,7 +92,7 @@ class Screen:
     def log(self):
         try:
             with open(os.path.join(self.base_dir, "installer-auto.log"), encoding="utf-8", errors="replace") as f:
-                lines = f.read().split("\r\n")
+                lines = f.read().splitlines()
         except OSError:
             return []
         return [line[22:] for line in lines if line.startswith("[")]
@@ -109,6 +109,14 @@ class Screen:
     def key(self, name):
         self.xdotool("key", name)
 
+    def focus(self, title):
+        """Gives the keyboard to the window of that title. The test display has
+        no window manager, so nothing hands the focus on when a box closes."""
+        ids = self.xdotool("search", "--name", "^" + re.escape(title) + "$").split()
+        if ids:
+            self.xdotool("windowfocus", "--sync", ids[-1])
+        return bool(ids)
+
     def shot(self, path=None, crop=None):
         """The whole screen as rows of (r, g, b); written to path as PNG when given."""
         args = ["import", "-window", "root"]
@@ -117,7 +125,7 @@ class Screen:
             args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
         if path:
             subprocess.run([*args, path], env=self.env, check=True, timeout=30)
-        data = subprocess.run([*args, "ppm:-"], env=self.env, check=True, stdout=subprocess.PIPE,
+        data = subprocess.run([*args, "-depth", "8", "ppm:-"], env=self.env, check=True, stdout=subprocess.PIPE,
                               timeout=30).stdout
         return Image.from_ppm(data)
 
@@ -154,6 +162,8 @@ class Image:
             at = end
         at += 1
         width, height = int(fields[1]), int(fields[2])
+        if int(fields[3]) != 255:
+            raise ValueError("expected 8 bits per channel")
         return Image(width, height, data[at:at + width * height * 3])
 
     def at(self, x, y):
