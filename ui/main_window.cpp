@@ -79,13 +79,14 @@ void PaintLogo(Gdiplus::Graphics& graphics, int width, float s) {
     auto arial = UiFontFamily(L"Arial");
     auto font = UiFont(*arial, 13 * s);
     Gdiplus::SolidBrush brush(Gdiplus::Color(0xFF646464));
-    Gdiplus::StringFormat format;
-    format.SetAlignment(Gdiplus::StringAlignmentCenter);
-    format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-    format.SetFormatFlags(Gdiplus::StringFormatFlagsNoClip);  // the mark's line is a little taller than its box
-    Gdiplus::RectF box(static_cast<float>(x + side - Scaled(8, s)), static_cast<float>(y + Scaled(2, s)),
-                       static_cast<float>(Scaled(14, s)), static_cast<float>(Scaled(14, s)));
-    graphics.DrawString(L"\u00AE", 1, font.get(), box, &format, &brush);
+    // Centred in its small box by measuring it: a layout box smaller than
+    // the mark's line would drop the glyph altogether.
+    float boxX = static_cast<float>(x + side - Scaled(8, s));
+    float boxY = static_cast<float>(y + Scaled(2, s));
+    float boxSide = static_cast<float>(Scaled(14, s));
+    Gdiplus::SizeF mark = MeasureText(graphics, L"\u00AE", *font);
+    Gdiplus::PointF at(boxX + (boxSide - mark.Width) / 2, boxY + (boxSide - mark.Height) / 2);
+    graphics.DrawString(L"\u00AE", 1, font.get(), at, &brush);
 }
 
 void PaintText(Gdiplus::Graphics& graphics, const std::wstring& text, float pixels, Gdiplus::Color colour,
