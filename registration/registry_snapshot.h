@@ -43,7 +43,7 @@ struct ComClassState {
 
     bool classKeyUnreadable = false;   // the CLSID key or its InprocServer32 / Control
     bool progIdKeyUnreadable = false;  // the ProgID key
-    bool officeKeyUnreadable = false;  // the Office add-in key or one of its four values
+    bool officeKeyUnreadable = false;  // the Office add-in key (its values are only ever rewritten)
     bool wpsValueUnreadable = false;   // the allow-list key or the value named progId
 };
 
