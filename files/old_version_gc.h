@@ -14,22 +14,9 @@
 #include <vector>
 
 #include "files/gc_base_lock.h"
+#include "files/gc_rules.h"
 
 namespace quilmo {
-
-struct GcResult {
-    int32_t deleted = 0;
-    int32_t protectedDirs = 0;  // "protected" in the summary line
-    int32_t recent = 0;
-    int32_t invalid = 0;
-    int32_t locked = 0;
-    int32_t unsafe = 0;
-    int32_t migFail = 0;
-    bool parentGateSkip = false;
-    bool sharedAcl = false;
-    bool lockBusy = false;
-    bool protAbort = false;
-};
 
 // Deletes the provably unused version directories below basePath.
 // protectedPaths: the version just installed and, when known, the previous
