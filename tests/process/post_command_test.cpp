@@ -69,12 +69,12 @@ protected:
         return {"QMSetupHelper.exe", dir_ / kHelperName, dir_.path()};
     }
 
-    InstallRun RunWithCommand(const std::string& command) const {
+    StepOutcome PreCheck(const std::string& command, PostCommandSpec& spec) const {
         InstallRun run;
         run.postCommand = command;
         run.targetDirW = dir_.path() + L"\\";
         run.targetDir = WideToUtf8(run.targetDirW);
-        return run;
+        return CheckPostCommand(run, spec);
     }
 
     ScratchDir dir_;
@@ -119,7 +119,7 @@ TEST_F(PostCommand, ProgramThatCannotStartFails) {
 
 TEST_F(PostCommand, NoCommandSkipsChecksAndRun) {
     PostCommandSpec spec;
-    EXPECT_TRUE(CheckPostCommand(RunWithCommand(""), spec).goOn);
+    EXPECT_TRUE(PreCheck("", spec).goOn);
     EXPECT_TRUE(RunPostCommand(spec));
     EXPECT_TRUE(LogMessages().empty());
 }
@@ -144,7 +144,7 @@ TEST_P(PostCommandPreChecks, RefuseBeforeTheRegistryIsTouched) {
                               (dir_ / command).c_str(), FALSE));
     }
     PostCommandSpec spec;
-    StepOutcome outcome = CheckPostCommand(RunWithCommand(c.command), spec);
+    StepOutcome outcome = PreCheck(c.command, spec);
     std::vector<std::string> log = LogMessages();
     ASSERT_GE(log.size(), 1u);
     EXPECT_EQ(log[0], std::string("pre-check post cmd=") + c.command);
