@@ -360,24 +360,27 @@ void CaptureInstallTrees(const RegistrationTarget& target, RegistrySnapshot* reg
     }
 }
 
-// The ProgID keys of the user's neutral location, which the class restores
-// of the two passes may share on this Windows.
-void RestoreNeutralProgIds(const RegistrationTarget& target, const InstallSnapshot& snapshot) {
+// The view-independent ProgID keys the registration writes at the user's
+// neutral location. Where the neutral location is the same key as a pass
+// (all roots empty), the pass's restore has already put it back; a key one
+// of the passes had (or could not read) is never deleted here.
+void RestoreNeutralProgIds(const RegistrationTarget& target, const ComStateSnapshot& pass32,
+                           const ComStateSnapshot& pass64, const ComStateSnapshot& neutralState) {
     const RegistryLocation neutral = UserNeutral(target);
     for (size_t i = 0; i < ComClassTable.size(); ++i) {
         const ComClass& row = ComClassTable[i];
-        const ComClassState& here = snapshot.slots[2].classes[i];
-        const ComClassState& pass32 = snapshot.slots[0].classes[i];
-        const ComClassState& pass64 = snapshot.slots[1].classes[i];
+        const ComClassState& here = neutralState.classes[i];
         const std::wstring progIdKey = KeyPathAt(neutral, ProgIdKeyPath(row.progId));
-        if (here.progIdKeyUnreadable) continue;
+        if (!neutralState.captured || here.progIdKeyUnreadable) continue;
         if (here.progIdKeyPresent) {
             WriteRegString(neutral.hive, progIdKey, 0, nullptr, row.friendlyName);
             WriteRegString(neutral.hive, progIdKey + kClsidSub, 0, nullptr, row.clsid);
             continue;
         }
-        bool passHadKey = pass32.progIdKeyPresent || pass32.progIdKeyUnreadable;
-        if (target.is64BitWindows) passHadKey = passHadKey || pass64.progIdKeyPresent || pass64.progIdKeyUnreadable;
+        const ComClassState& at32 = pass32.classes[i];
+        const ComClassState& at64 = pass64.classes[i];
+        bool passHadKey = at32.progIdKeyPresent || at32.progIdKeyUnreadable;
+        if (target.is64BitWindows) passHadKey = passHadKey || at64.progIdKeyPresent || at64.progIdKeyUnreadable;
         if (!passHadKey) DeleteRegTree(neutral.hive, progIdKey, 0);
     }
 }
@@ -386,6 +389,7 @@ void RestoreNeutralProgIds(const RegistrationTarget& target, const InstallSnapsh
 
 ComStateSnapshot CaptureComState(HKEY hive, const std::wstring& root, REGSAM view, bool withManagedDir) {
     ComStateSnapshot snapshot;
+    snapshot.captured = true;
     for (size_t i = 0; i < ComClassTable.size(); ++i) {
         const ComClass& row = ComClassTable[i];
         ComClassState& state = snapshot.classes[i];
@@ -405,7 +409,7 @@ ComStateSnapshot CaptureComState(HKEY hive, const std::wstring& root, REGSAM vie
 
 void RestoreComState(HKEY hive, const std::wstring& root, REGSAM view, bool restoreClasses, bool restoreOffice,
                      bool restoreWps, const ComStateSnapshot& snapshot) {
-    if (hive == nullptr) return;
+    if (hive == nullptr || !snapshot.captured) return;
     for (size_t i = 0; i < ComClassTable.size(); ++i) {
         const ComClass& row = ComClassTable[i];
         const ComClassState& state = snapshot.classes[i];
@@ -423,6 +427,9 @@ KeyTreeSnapshot CaptureKeyTree(HKEY hive, const std::wstring& path, REGSAM view)
 KeyTreeSnapshot CaptureKeyTreeWith(const KeyTreeReadCalls& calls, const KeyTreeLimits& limits, HKEY hive,
                                    const std::wstring& path, REGSAM view) {
     if (hive == nullptr) return UnreadableTree(false);
+    // A whole hive (or a path that is not one below it) is never copied and
+    // so never rebuilt.
+    if (path.empty() || path[0] == L'\\') return UnreadableTree(false);
     UniqueRegKey key;
     LONG opened = calls.openKey(hive, path.c_str(), 0, KEY_READ | view, key.put());
     if (IsNotFound(opened)) return KeyTreeSnapshot{};
@@ -538,6 +545,9 @@ void RestoreCoreRegistrationState(const RegistrationTarget& target, const CoreRe
             RestoreComState(user64.hive, user64.root, user64.view, true, false, false, snapshot.slots[1]);
         }
         RestoreComState(neutral.hive, neutral.root, neutral.view, false, true, true, snapshot.slots[2]);
+        // The registration writes these too; without this a redirected
+        // neutral root would keep the keys of a failed registration.
+        RestoreNeutralProgIds(target, snapshot.slots[0], snapshot.slots[1], snapshot.slots[2]);
     }
     if (target.writeMachine) {
         const RegistryLocation machine32 = Machine32Pass(target);
@@ -566,7 +576,7 @@ void RestoreInstallSnapshot(const RegistrationTarget& target, const InstallSnaps
         RestoreComState(user64.hive, user64.root, user64.view, true, false, false, snapshot.slots[1]);
     }
     RestoreComState(neutral.hive, neutral.root, neutral.view, false, true, true, snapshot.slots[2]);
-    RestoreNeutralProgIds(target, snapshot);
+    RestoreNeutralProgIds(target, snapshot.slots[0], snapshot.slots[1], snapshot.slots[2]);
     RestoreRegistrySnapshot(snapshot.registry);
 }
 

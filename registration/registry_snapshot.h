@@ -48,6 +48,7 @@ struct ComClassState {
 };
 
 struct ComStateSnapshot {
+    bool captured = false;  // a snapshot never captured restores nothing
     std::array<ComClassState, 4> classes;  // ComClassTable order
     bool managedDirCaptured = false;
     bool managedDirRead = false;
@@ -125,7 +126,7 @@ struct RegistrySnapshot {
 // Slots: user 32-bit pass, user 64-bit pass, user neutral, machine 32-bit
 // pass, machine 64-bit pass.
 struct CoreRegistrationSnapshot {
-    std::array<ComStateSnapshot, 5> slots;
+    std::array<ComStateSnapshot, 5> slots;  // a slot the target did not capture stays uncaptured
 };
 
 // Slots: user 32-bit pass, user 64-bit pass, user neutral; plus the trees and
@@ -148,6 +149,7 @@ KeyTreeSnapshot CaptureKeyTreeWith(const KeyTreeReadCalls& calls, const KeyTreeL
 // skipped, one of an absent key only deletes.
 void RestoreKeyTree(HKEY hive, const std::wstring& path, REGSAM view, const KeyTreeSnapshot& snapshot);
 
+// A value larger than a tree's data limit is captured as unreadable.
 ValueSnapshot CaptureValue(HKEY hive, const std::wstring& path, REGSAM view, const std::wstring& name);
 void RestoreValue(HKEY hive, const std::wstring& path, REGSAM view, const std::wstring& name,
                   const ValueSnapshot& snapshot);
@@ -155,8 +157,10 @@ void RestoreValue(HKEY hive, const std::wstring& path, REGSAM view, const std::w
 // When valid: every tree in list order, then every value in list order.
 void RestoreRegistrySnapshot(const RegistrySnapshot& snapshot);
 
-// Around the core registration's own writes. The caller records that neither
-// server is registered after a restore.
+// Around the core registration's own writes. The restore also puts back the
+// view-independent ProgID keys at the user's neutral location, which the
+// registration writes as well. The caller records that neither server is
+// registered after a restore.
 CoreRegistrationSnapshot CaptureCoreRegistrationState(const RegistrationTarget& target);
 void RestoreCoreRegistrationState(const RegistrationTarget& target, const CoreRegistrationSnapshot& snapshot);
 

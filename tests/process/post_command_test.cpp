@@ -35,20 +35,6 @@ std::wstring WindowsPath(const char* unixPath) {
     return path;
 }
 
-void TrustSigningRoot() {
-    static bool done = false;
-    if (done) return;
-    std::string der = testing_support::ReadBytes(ReleaseServer::StatePath("signing/ca.der"));
-    ASSERT_NE(der, "<missing>");
-    UniqueCertStore root(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
-    ASSERT_TRUE(root.valid());
-    ASSERT_TRUE(CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING,
-                                                 reinterpret_cast<const BYTE*>(der.data()),
-                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                 nullptr));
-    done = true;
-}
-
 class PostCommand : public testing::Test {
 protected:
     void SetUp() override {
@@ -137,7 +123,7 @@ class PostCommandPreChecks : public PostCommand, public testing::WithParamInterf
 TEST_P(PostCommandPreChecks, RefuseBeforeTheRegistryIsTouched) {
     const PreCheckCase& c = GetParam();
     TrustTestRootCa();
-    TrustSigningRoot();
+    TrustSigningRootCa();
     std::wstring command = Utf8ToWide(c.command);
     if (*c.placedFile != '\0') {
         ASSERT_TRUE(CopyFileW(ReleaseServer::StatePath(std::string("signed/") + c.placedFile).c_str(),

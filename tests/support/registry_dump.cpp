@@ -102,9 +102,20 @@ void DumpKey(HKEY hive, const std::wstring& path, REGSAM view, bool isRoot, Regi
     }
 }
 
-std::string Shortened(const std::string& text) {
+std::string Shortened(const std::string& text, size_t from = 0) {
     if (text.size() <= kShownDataChars) return text;
-    return text.substr(0, kShownDataChars) + "... (" + std::to_string(text.size()) + " chars)";
+    if (from + kShownDataChars > text.size()) from = text.size() > kShownDataChars ? text.size() - kShownDataChars : 0;
+    std::string shown = from == 0 ? "" : "..." + std::to_string(from) + ": ";
+    shown += text.substr(from, kShownDataChars);
+    if (from + kShownDataChars < text.size()) shown += "... (" + std::to_string(text.size()) + " chars)";
+    return shown;
+}
+
+// Long data is shown from a little before the first character that differs.
+size_t ShownFrom(const std::string& a, const std::string& b) {
+    size_t same = 0;
+    while (same < a.size() && same < b.size() && a[same] == b[same]) ++same;
+    return same < kShownDataChars / 2 ? 0 : same - kShownDataChars / 4;
 }
 
 }  // namespace
@@ -162,8 +173,9 @@ std::vector<std::string> DumpDifferences(const RegistryDump& before, const Regis
             ++a;
         } else {
             if (a->second != b->second) {
-                add("changed: " + b->first + "\n    before: " + Shortened(b->second) +
-                    "\n    after:  " + Shortened(a->second));
+                size_t from = ShownFrom(b->second, a->second);
+                add("changed: " + b->first + "\n    before: " + Shortened(b->second, from) +
+                    "\n    after:  " + Shortened(a->second, from));
             }
             ++a;
             ++b;
