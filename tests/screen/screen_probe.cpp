@@ -3,6 +3,7 @@
 //   screen_probe trust-root DER   put the test root CA into the machine's Root store
 //   screen_probe boxes            one line per visible message box: title TAB text (UTF-8)
 //   screen_probe rect             the installer window's screen rectangle: x y width height
+//   screen_probe clear-registration  remove the add-in's registration from the user hive
 //   screen_probe ping             whether the installer window answers a message within 2 s
 #include <windows.h>
 #include <wincrypt.h>
@@ -10,6 +11,8 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include "support/user_registration.h"
 
 namespace {
 
@@ -98,5 +101,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"ping") return Ping();
     if (command == L"rect") return Rect();
+    if (command == L"clear-registration") {
+        quilmo::testing_support::ClearUserRegistration();
+        return 0;
+    }
     return 2;
 }

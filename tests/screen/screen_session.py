@@ -64,6 +64,29 @@ class Screen:
     def set_dpi(self, dpi):
         self.reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
+    NET48_KEY = r"HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Full"
+
+    def net48_release(self):
+        """The "Release" value of .NET Framework 4 in both registry views (None: absent)."""
+        values = {}
+        for view in ("32", "64"):
+            code, out = self.wine("reg", "query", self.NET48_KEY, "/v", "Release", "/reg:" + view)
+            found = re.search(r"Release\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out)
+            values[view] = int(found.group(1), 16) if code == 0 and found else None
+        return values
+
+    def set_net48_release(self, values):
+        for view, value in values.items():
+            if value is None:
+                self.reg("delete", self.NET48_KEY, "/v", "Release", "/f", "/reg:" + view)
+            else:
+                self.reg("add", self.NET48_KEY, "/v", "Release", "/t", "REG_DWORD", "/d", str(value), "/f",
+                         "/reg:" + view)
+
+    def host_probe(self, bits, kind, host, prog_id):
+        exe = os.path.join(self.build, "host", f"host_probe{bits}.exe")
+        return self.wine(exe, kind, host, prog_id)
+
     @staticmethod
     def windows_path(unix_path):
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
