@@ -44,8 +44,9 @@ int ProgressFillWidth(int width, int height, float progress) {
 PixelRect VersionTagRect(int clientWidth, float textWidth, float textHeight, float uiScale) {
     int width = Scaled(10, uiScale) + static_cast<int>(textWidth);
     int height = Scaled(4, uiScale) + static_cast<int>(textHeight);
-    // Room between a margin at the left and the tag's usual right gap.
-    int widest = clientWidth - Scaled(100, uiScale) - Scaled(10, uiScale);
+    // A long version grows leftwards only up to a gap right of the centred
+    // title, so it never covers the product name.
+    int widest = clientWidth / 2 - Scaled(140, uiScale);
     width = std::max(0, std::min(width, widest));
     height = std::min(height, Scaled(30, uiScale));
     return PixelRect{clientWidth - width - Scaled(100, uiScale), Scaled(112, uiScale), width, height};
@@ -57,6 +58,16 @@ bool VersionTagHighlighted(bool existingInstall, const std::string& manifestVers
     if (installedVersion.empty()) return false;
     std::optional<int> order = CompareVersions(manifestVersion, installedVersion);
     return order && *order == 1;
+}
+
+std::wstring SingleLineForDisplay(const std::wstring& text) {
+    std::wstring line;
+    for (wchar_t c : text) {
+        if (c == L'\r' || c == L'\n') break;
+        if (c < 0x20 || c == 0x7F) continue;
+        line += c;
+    }
+    return line;
 }
 
 MainButtonGate CheckMainButton(bool manifestFailed, bool busy, bool manifestReady, bool agreementChecked) {

@@ -41,13 +41,17 @@ Span AgreementLinkSpan(int labelX, float prefixWidth, float linkWidth);
 int ProgressFillWidth(int width, int height, float progress);
 
 // The version tag's rectangle for its measured text. A tag wider than the
-// room left of its usual place is narrowed (its text is then trimmed) so it
-// never leaves the window.
+// room between the centred title and its usual place is narrowed (its text
+// is then trimmed), so it never covers the title or leaves the window.
 PixelRect VersionTagRect(int clientWidth, float textWidth, float textHeight, float uiScale);
 
 // Green tag: the offered version is new to this machine.
 bool VersionTagHighlighted(bool existingInstall, const std::string& manifestVersion,
                            const std::string& installedVersion);
+
+// A text from the manifest as one painted line: up to its first line break,
+// without control characters.
+std::wstring SingleLineForDisplay(const std::wstring& text);
 
 // What the main button does, from the checks that need no question to the
 // user, in the order they are made.

@@ -140,7 +140,7 @@ void VersionTagElement::Paint(Gdiplus::Graphics& graphics) {
     std::string version = shared.manifestVersion.Get();
     if (!visible || version.empty()) return;
     float s = UiScale();
-    std::wstring label = Utf8ToWide(version);
+    std::wstring label = SingleLineForDisplay(Utf8ToWide(version));
     auto family = UiFontFamily();
     auto font = UiFont(*family, 10 * s);
     Gdiplus::SizeF measured = MeasureText(graphics, label, *font);

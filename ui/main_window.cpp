@@ -101,7 +101,7 @@ void PaintTitle(Gdiplus::Graphics& graphics, int width, float s) {
     Gdiplus::StringFormat format;
     SetCentredSingleLine(format);
     Gdiplus::RectF box(0, 110 * s, static_cast<float>(width), 35 * s);
-    PaintText(graphics, State().appName.Get(), 28 * s, Gdiplus::Color(0xFF212121), box, format);
+    PaintText(graphics, SingleLineForDisplay(State().appName.Get()), 28 * s, Gdiplus::Color(0xFF212121), box, format);
 }
 
 void PaintDirectoryBox(Gdiplus::Graphics& graphics, int width, float s) {
@@ -133,7 +133,7 @@ void PaintStatusLine(Gdiplus::Graphics& graphics, int width, float s) {
     Gdiplus::StringFormat format;
     SetCentredSingleLine(format);
     Gdiplus::RectF box(0, static_cast<float>(Scaled(255, s)), static_cast<float>(width), 20 * s);
-    PaintText(graphics, Utf8ToWide(status), 12 * s, Gdiplus::Color(0xFF787878), box, format);
+    PaintText(graphics, SingleLineForDisplay(Utf8ToWide(status)), 12 * s, Gdiplus::Color(0xFF787878), box, format);
 }
 
 void PaintScene(Gdiplus::Graphics& graphics, int width, int height) {

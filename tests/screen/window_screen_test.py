@@ -459,6 +459,7 @@ class WindowTests:
         check(self.client_count(shot, layout, tag, is_green) > 100, "no version tag")
         above = (0, 100, layout.width, 108)
         check(self.client_count(shot, layout, above, is_dark) == 0, "title text spills above its box")
+        check(self.client_count(shot, layout, layout.title_box(), is_dark) > 150, "the title is not painted")
         code, out = sc.probe("ping")
         check(code == 0, f"window does not answer: {out}")
         self.click(layout.main_centre())

@@ -67,14 +67,22 @@ TEST(ControlLayout, VersionTagStaysInsideTheWindow) {
     EXPECT_EQ(tag.height, 17);
     EXPECT_EQ(tag.x, 480 - 50 - 100);
     EXPECT_EQ(tag.y, 112);
-    // A 200-character version measures far wider than the window.
+    // A 200-character version measures far wider than the window: the tag
+    // keeps clear of the centred title and stays inside the window.
     for (float s : {1.0f, 1.5f}) {
         int width = Scaled(480, s);
         tag = VersionTagRect(width, 5000.0f, 400.0f, s);
-        EXPECT_GE(tag.x, 0) << s;
-        EXPECT_LE(tag.x + tag.width, width) << s;
+        EXPECT_GE(tag.x, width / 2 + Scaled(40, s)) << s;
+        EXPECT_EQ(tag.x + tag.width, width - Scaled(100, s)) << s;
         EXPECT_LE(tag.height, Scaled(30, s)) << s;
     }
+}
+
+TEST(ControlLayout, ManifestTextsArePaintedOnOneLine) {
+    EXPECT_EQ(SingleLineForDisplay(L"奎墨"), L"奎墨");
+    EXPECT_EQ(SingleLineForDisplay(L"\x01奎\x07墨\t!\r\nsecond line"), L"奎墨!");
+    EXPECT_EQ(SingleLineForDisplay(L"\x200f\x202e\x0645x\x7f"), L"\x200f\x202e\x0645x");  // marks stay, DEL goes
+    EXPECT_EQ(SingleLineForDisplay(L"\nall below"), L"");
 }
 
 TEST(ControlLayout, VersionTagHighlight) {
