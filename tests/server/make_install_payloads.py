@@ -35,14 +35,14 @@ def dump(value):
     return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
-def hand_made(case, version, entries, served, raw_controls=False):
+def hand_made(case, version, entries, served, raw_controls=False, name="奎墨", description=""):
     """entries: (url, path, hash) rows; served: {relative url path: bytes}.
     With raw_controls, control characters stand in the text as they are (the
     installer does not decode \\uXXXX)."""
     root = os.path.join(work, case)
     for rel, data in served.items():
         write(os.path.join(root, rel), data)
-    head = f'"AppName":"奎墨","AppDes":"","Vison":{dump(version)}'
+    head = f'"AppName":{dump(name)},"AppDes":{dump(description)},"Vison":{dump(version)}'
     lines = [dump({"url": u, "path": p, "hash": h}) for u, p, h in entries]
     if raw_controls:
         lines = [re.sub(r"\\u00([01][0-9a-f])", lambda m: chr(int(m.group(1), 16)), line) for line in lines]
@@ -125,3 +125,13 @@ for number, line in enumerate(table_lines, 1):
                   raw_controls=True)
 for rel, data in good_names.items():
     write(os.path.join(work, "goodnames", *rel.split("/")), data)
+# Texts no window expects: a name and a description of 5,000 characters with
+# control characters and right-to-left marks, and a 200-character version.
+noisy_version = "2026.7.1-" + "a" * 191
+assert len(noisy_version) == 200
+noisy_text = ("奎墨\u200f\u202eمرحبا\x01\x07\t\r\n标题" * 400)[:5000]
+noisy_files = {f"n{i}.dll": blob(2048) for i in range(3)}
+hand_made("noisy", noisy_version,
+          [(f"[host]files/noisy/{n}", n, sha(d)) for n, d in noisy_files.items()],
+          {f"files/noisy/{n}": d for n, d in noisy_files.items()},
+          name=noisy_text, description=noisy_text[::-1])
