@@ -265,6 +265,7 @@ struct AbortCase {
     int code;
     const char* logLine;  // a line (prefix) the run must log
     bool net48Missing;
+    bool afterRegistration = false;  // the failure comes after the registration was written
 };
 
 class SwitchOverAborts : public SwitchOver, public testing::WithParamInterface<AbortCase> {};
@@ -279,6 +280,11 @@ TEST_P(SwitchOverAborts, LeaveTheUserHiveAsItWasAndThePreviousVersionLoading) {
     EXPECT_EQ(SilentInstall(c.release), c.code);
     std::vector<std::string> log = LogMessages();
     EXPECT_TRUE(HasPrefix(log, c.logLine)) << c.logLine;
+    if (c.net48Missing) {
+        ExpectInOrder(log, {"payload mode=com detail=COM payload verified",
+                            "prerequisite: .NET Framework 4.8 missing before registration", c.logLine});
+    }
+    EXPECT_EQ(HasPrefix(log, "step 2: core register begin"), c.afterRegistration);
     EXPECT_FALSE(HasLine(log, "install complete"));
     EXPECT_EQ(log.back(), "silent RunInstaller returned code=" + std::to_string(c.code));
     RegistryDump after = DumpUserHive();
@@ -303,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         AbortCase{"cmd_contoso", 1, "abort: post cmd Authenticode verification failed before registry mutation: ",
                   false},
-        AbortCase{"cmd_fail", 1, "post cmd waitRc=0 exitCode=1", false}),
+        AbortCase{"cmd_fail", 1, "post cmd waitRc=0 exitCode=1", false, true}),
     [](const testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.release); });
 
 // Older generations in both hives go with a successful run; other vendors'
