@@ -64,7 +64,9 @@ run_installer() {
   "$build/wine-run" "$build/QuilmoSetup.exe" /silent &
   runner=$!
   while kill -0 $runner 2>/dev/null; do
+    # Only this prefix's installer: other builds on the machine may run one too.
     for p in $(pgrep -f 'QuilmoSetup.exe' || true); do
+      { tr '\0' '\n' < "/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix" || continue
       awk '/VmHWM/ { print $2 }' "/proc/$p/status" 2>/dev/null >> "$state/hwm" || true
     done
     sleep 0.1
