@@ -53,6 +53,9 @@ release cmd_contoso 2026.7.6 --cmd QMSetupHelper.exe
 base "$work/cmd_unsigned" 7; helper "$work/cmd_unsigned" unsigned "exit 0"
 release cmd_unsigned 2026.7.7 --cmd QMSetupHelper.exe
 base "$work/cmd_missing" 8; release cmd_missing 2026.7.8 --cmd QMSetupHelper.exe
+# A command off the allow-list, although the file is there and signed.
+base "$work/cmd_other" 16; helper "$work/cmd_other" publisher "exit 0"
+mv "$work/cmd_other/QMSetupHelper.exe" "$work/cmd_other/Other.exe"; release cmd_other 2026.7.16 --cmd Other.exe
 
 # Incomplete: the core configuration is not shipped.
 base "$work/noconfig" 9; rm "$work/noconfig/Quilmo.Core.dll.config"; release noconfig 2026.7.9
