@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "registration/legacy_cleanup.h"
+#include "registration/registration_tables.h"
+#include "support/legacy_registry.h"
+
 namespace quilmo {
 namespace {
 
@@ -35,9 +39,28 @@ INSTANTIATE_TEST_SUITE_P(
         PrereqCase{"WebView2", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(64, L'F')}, 1}),
     [](const testing::TestParamInfo<PrereqCase>& info) { return info.param.name; });
 
-TEST(MachineCleanupSubCommands, NeverReportSuccessBeforeTheyExist) {
-    EXPECT_EQ(RunMachineCleanupSubCommand(), 1);
-    EXPECT_EQ(RunMachineComCleanupSubCommand(), 1);
+// The exit codes of the two cleanups, on this prefix's machine hive.
+TEST(MachineCleanupSubCommands, ExitWithZeroOnlyWhenTheHiveIsClean) {
+    const std::vector<testing_support::Place> places = testing_support::MachinePlaces();
+    testing_support::FixtureGuard guard(places);
+    EXPECT_EQ(RunMachineCleanupSubCommand(), 0);
+    EXPECT_EQ(RunMachineComCleanupSubCommand(), 0);
+    for (const testing_support::Place& at : places) {
+        testing_support::PopulateLegacy(at);
+        testing_support::PopulateCurrentCom(at);
+    }
+    {
+        testing_support::KeyLock lock(HKEY_LOCAL_MACHINE, ComClassKeyPath(ComClassTable[0].clsid), places[0].view,
+                                      testing_support::KeyLock::ReadOnly);
+        ASSERT_TRUE(lock.locked());
+        EXPECT_EQ(RunMachineComCleanupSubCommand(), 1);
+        EXPECT_EQ(RunMachineCleanupSubCommand(), 1);
+    }
+    EXPECT_EQ(RunMachineComCleanupSubCommand(), 0);
+    EXPECT_EQ(MachineComState(MachineCleanupTarget()), ProbeState::Absent);
+    EXPECT_EQ(MachineLoadableState(MachineCleanupTarget()), ProbeState::Present);  // legacy left
+    EXPECT_EQ(RunMachineCleanupSubCommand(), 0);
+    EXPECT_EQ(MachineLoadableState(MachineCleanupTarget()), ProbeState::Absent);
 }
 
 }  // namespace
