@@ -69,6 +69,11 @@ struct File {  // CreateFileW reports failure as INVALID_HANDLE_VALUE
     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
+struct FindFile {  // FindFirstFileW searches
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::FindClose(h); }
+};
 struct RegKey {
     using Type = HKEY;
     static Type Invalid() noexcept { return nullptr; }
@@ -142,6 +147,7 @@ struct CertChain {
 using UniqueHandle = UniqueAny<handle_traits::Kernel>;
 using UniqueFile = UniqueAny<handle_traits::File>;
 using UniqueNtHandle = UniqueAny<handle_traits::NtFile>;
+using UniqueFindHandle = UniqueAny<handle_traits::FindFile>;
 using UniqueRegKey = UniqueAny<handle_traits::RegKey>;
 using UniqueModule = UniqueAny<handle_traits::Module>;
 using UniqueGdiObject = UniqueAny<handle_traits::GdiObject>;
