@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <string>
 #include <vector>
 
@@ -69,8 +71,11 @@ protected:
         return {"QMSetupHelper.exe", dir_ / kHelperName, dir_.path()};
     }
 
-    InstallRun RunWithCommand(const std::string& command) const {
-        InstallRun run;
+    // The run holds the base lock, which cannot be copied or moved, so the
+    // test fills one in place.
+    const InstallRun& RunWithCommand(const std::string& command) {
+        run_ = std::make_unique<InstallRun>();
+        InstallRun& run = *run_;
         run.postCommand = command;
         run.targetDirW = dir_.path() + L"\\";
         run.targetDir = WideToUtf8(run.targetDirW);
@@ -78,6 +83,7 @@ protected:
     }
 
     ScratchDir dir_;
+    std::unique_ptr<InstallRun> run_;
 };
 
 TEST_F(PostCommand, ExitCodeZeroSucceedsInTheVersionDirectory) {
