@@ -278,10 +278,11 @@ bool DeleteTreeRelative(HANDLE dir, int depth) {
 std::wstring GetFinalPathNormalized(HANDLE handle) {
     if (IsNoneHandle(handle)) return std::wstring();
     std::vector<wchar_t> buffer(512, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+    const GetFinalPathNameByHandleFn finalPath = FsCalls().getFinalPathNameByHandle;
+    DWORD length = finalPath(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
     if (length >= buffer.size()) {
         buffer.assign(length + 2, L'\0');
-        length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+        length = finalPath(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
     }
     if (length == 0 || length >= buffer.size()) return std::wstring();
     return NormalizePath(std::wstring(buffer.data(), length));

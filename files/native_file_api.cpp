@@ -76,7 +76,8 @@ const RestartManagerApi& RealRmApi() {
 }
 
 const FileSystemCalls& RealFsCalls() {
-    static const FileSystemCalls calls{&::GetFileInformationByHandle, &::QueryDosDeviceW};
+    static const FileSystemCalls calls{&::GetFileInformationByHandle, &::QueryDosDeviceW,
+                                       &::GetFinalPathNameByHandleW};
     return calls;
 }
 

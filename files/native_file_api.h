@@ -1,5 +1,5 @@
 // The native file interface and the Restart Manager, resolved at run time,
-// plus the two kernel32 calls whose answers decide about links and
+// plus the three kernel32 calls whose answers decide about links and
 // substituted drives. Each is one table of function pointers so tests can
 // stand in for what this Wine cannot produce (junctions, substituted drives,
 // files reported in use).
@@ -54,10 +54,12 @@ struct RestartManagerApi {
 
 using GetFileInformationByHandleFn = BOOL(WINAPI*)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
 using QueryDosDeviceFn = DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+using GetFinalPathNameByHandleFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
 struct FileSystemCalls {
     GetFileInformationByHandleFn getFileInformationByHandle = nullptr;
     QueryDosDeviceFn queryDosDevice = nullptr;
+    GetFinalPathNameByHandleFn getFinalPathNameByHandle = nullptr;
 };
 
 // The bindings in use: the real ones, resolved once per process, unless a

@@ -259,7 +259,10 @@ bool ProbeEntry(HANDLE dir, const std::wstring& dirPath, const DirEntry& entry, 
     if (IsReparsePoint(entry.attributes)) return false;
     const std::wstring path = dirPath + L"\\" + entry.name;
     if (IsDirectory(entry.attributes)) {
-        OpenedHandle child = OpenChildNoFollow(dir, entry.name, ListDir);
+        // Opened for deletion as well as for listing: a process sitting in
+        // the folder (its current directory) shares it without delete, and
+        // would otherwise only show up half-way through the deletion.
+        OpenedHandle child = OpenChildNoFollow(dir, entry.name, DeleteDir);
         if (!child.handle) {
             if (IsInUseStatus(child.status)) outcome->inUse = true;
             return false;
@@ -403,8 +406,9 @@ void JudgeEntry(const DirEntry& entry, const ScanContext& context, GcResult* res
 }
 
 void Scan(const std::wstring& basePath, const std::vector<std::wstring>& protectedList,
-          const std::wstring& userDataDir, const GcBaseLock* lock, GcResult* result) {
+          const std::wstring& userDataDir, const GcBaseLock* lock, uint64_t now, GcResult* result) {
     ScanContext context;
+    context.now = now;
     context.basePath = NormalizePath(basePath);
     if (context.basePath.empty()) {
         result->parentGateSkip = true;
@@ -442,9 +446,6 @@ void Scan(const std::wstring& basePath, const std::vector<std::wstring>& protect
     std::vector<DirEntry> entries;
     if (!ListDirectoryNoFollow(base.get(), &entries)) return;
     context.userDataDir = userDataDir;
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    context.now = FileTimeValue(now);
     for (const DirEntry& entry : entries) JudgeEntry(entry, context, result);
 }
 
@@ -494,7 +495,9 @@ GcResult CollectOldVersions(const std::wstring& basePath, const std::vector<std:
     }
     const std::wstring executableDirectory = RunningExecutableDirectory();
     if (!executableDirectory.empty()) protectedList.push_back(executableDirectory);
-    Scan(basePath, protectedList, userDataDir, lock, &result);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    Scan(basePath, protectedList, userDataDir, lock, FileTimeValue(now), &result);
     WriteLog(FormatGcSummary(result));
     return result;
 }

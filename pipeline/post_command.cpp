@@ -80,7 +80,9 @@ bool RunPostCommandWith(const PostCommandSpec& spec, DWORD timeLimitMs) {
     if (spec.command.empty()) return true;
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    // No shell error dialog when the start fails: an unattended run has
+    // nobody to close it and would wait on it forever.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"open";
     info.lpFile = spec.fullPath.c_str();
     info.lpDirectory = spec.workingDirectory.c_str();

@@ -87,11 +87,6 @@ std::wstring DirectoryOf(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring FontValueName(const std::wstring& fileName) {
-    const size_t dot = fileName.rfind(L'.');
-    return (dot == std::wstring::npos ? fileName : fileName.substr(0, dot)) + L" (TrueType)";
-}
-
 void InstallVersionFonts(const std::string& versionDir) {
     const std::wstring source = Utf8ToWide(versionDir) + L"fonts\\";
     if (!PathFileExistsW(source.c_str())) return;

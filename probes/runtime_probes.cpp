@@ -118,21 +118,6 @@ bool IsNetFramework48Installed() {
     return false;
 }
 
-bool IsUsableWebView2Version(const std::wstring& version) {
-    if (version.empty() || version == L"0.0.0.0") return false;
-    bool nonZeroDigit = false;
-    for (size_t i = 0; i < version.size(); ++i) {
-        const wchar_t c = version[i];
-        if (c == L'.') {
-            if (i > 0 && version[i - 1] == L'.') return false;
-            continue;
-        }
-        if (c < L'0' || c > L'9') return false;
-        if (c != L'0') nonZeroDigit = true;
-    }
-    return nonZeroDigit;
-}
-
 bool IsWebView2RuntimeDir(const std::wstring& directory) {
     if (directory.empty()) return false;
     std::wstring dir = directory;

@@ -195,9 +195,7 @@ bool DiscardSavedVstoLoadBehavior(const RegistrationTarget& target) {
 
 bool RemoveLegacyVstoFiles(const std::wstring& installDir) { return RemoveLegacyFiles(installDir, kLegacyVstoFiles); }
 
-bool RemoveLegacyBatchFiles(const std::wstring& installDir) {
-    return RemoveLegacyFiles(installDir, kLegacyBatchFiles);
-}
+bool RemoveLegacyBatchFiles(const std::wstring& installDir) { return RemoveLegacyFiles(installDir, kLegacyBatchFiles); }
 
 // --- Probes
 

@@ -31,8 +31,8 @@ ElevationCalls BindRealCalls() {
 
 // Starts the copy of this executable that asks for administrator rights.
 // The handle of the child, or none when the start failed or was refused.
-UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring& self,
-                                const std::wstring& workingDir, bool comOnly) {
+UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring& self, const std::wstring& workingDir,
+                                bool comOnly) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;

@@ -102,6 +102,16 @@ private:
     std::vector<std::unique_ptr<UiElement>> controls_;
 };
 
+// Mouse over a control: the control under the cursor takes the hover look
+// (the main button keeps its disabled look while the manifest failed), every
+// other hovered control returns to normal; pressed controls are left alone.
+// Returns whether any state changed.
+bool ApplyHover(ControlList& list, UiElement* under, bool manifestFailed);
+// The mouse left the window: every hovered control returns to normal.
+bool ClearHover(ControlList& list);
+// The control a button release completes: the last pressed one in list order.
+UiElement* PressedControl(const ControlList& list);
+
 // Creates the eight controls of the main window for client width
 // int(480 * uiScale), in the order hit-testing walks them.
 void CreateMainWindowControls(ControlList& list, float uiScale, const std::string& mainCaption);

@@ -24,6 +24,9 @@ void ApplyDwmFrame(HWND window);
 // The logo the window paints; owned by the window mode.
 void SetLogoImage(Gdiplus::Image* logo);
 
+// Whether a client point lies over the underlined "用户协议" of the agreement.
+bool IsOverAgreementLink(HWND window, int x, int y);
+
 LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace quilmo

@@ -9,6 +9,7 @@
 #include "support/legacy_registry.h"
 #include "support/log_reader.h"
 #include "support/registry_dump.h"
+#include "support/registry_fixture.h"
 #include "support/scratch_dir.h"
 #include "support/setup_process.h"
 
@@ -20,7 +21,6 @@ using testing_support::DumpRegistry;
 using testing_support::DumpRoot;
 using testing_support::FixtureGuard;
 using testing_support::FixtureRoots;
-using testing_support::KeyLock;
 using testing_support::MachinePlaces;
 using testing_support::Place;
 using testing_support::RegistryDump;
@@ -108,16 +108,17 @@ TEST_F(ElevatedChild, GivesTheMachineHiveBackWhenAKeyCannotBeRemoved) {
     MachineStates states = PopulateAll();
     const Place last = MachinePlaces().back();
     {
-        KeyLock lock(last.hive, kLegacyUninstallKey, last.view, KeyLock::ReadOnly);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(last.hive, kLegacyUninstallKey, testing_support::kReadOnlyKey, last.view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_FALSE(RunElevatedCleanup(workingDir_.path(), false));
         EXPECT_TRUE(HiveIs(states.withLegacyAndCom));
         EXPECT_EQ(RunSetup({L"--cleanup-hklm-only"}), 1);
         EXPECT_TRUE(HiveIs(states.withLegacyAndCom));
     }
     {
-        KeyLock lock(last.hive, ProgIdKeyPath(ComClassTable[2].progId), last.view, KeyLock::ReadOnly);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(last.hive, ProgIdKeyPath(ComClassTable[2].progId),
+                                            testing_support::kReadOnlyKey, last.view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_EQ(RunSetup({L"--cleanup-hklm-com-only"}), 1);
         EXPECT_TRUE(HiveIs(states.withLegacyAndCom));
     }
@@ -176,8 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"WithValue", {L"--install-prereq", L"--cleanup-hklm-only=1"}, 87, Cleans::Nothing},
         LineCase{"Longer", {L"--install-prereq", L"--cleanup-hklm-only-now"}, 87, Cleans::Nothing},
         LineCase{"Spaced", {L"--install-prereq", L"--cleanup-hklm-only "}, 87, Cleans::Nothing},
-        LineCase{"Joined", {L"--install-prereq", L"--cleanup-hklm-only--cleanup-hklm-com-only"}, 87,
-                 Cleans::Nothing}),
+        LineCase{"Joined", {L"--install-prereq", L"--cleanup-hklm-only--cleanup-hklm-com-only"}, 87, Cleans::Nothing}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 BOOL WINAPI NoChildMayStart(SHELLEXECUTEINFOW*) {

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include <string>
 #include <vector>
 
@@ -37,20 +35,6 @@ std::wstring WindowsPath(const char* unixPath) {
     return path;
 }
 
-void TrustSigningRoot() {
-    static bool done = false;
-    if (done) return;
-    std::string der = testing_support::ReadBytes(ReleaseServer::StatePath("signing/ca.der"));
-    ASSERT_NE(der, "<missing>");
-    UniqueCertStore root(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
-    ASSERT_TRUE(root.valid());
-    ASSERT_TRUE(CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING,
-                                                 reinterpret_cast<const BYTE*>(der.data()),
-                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                 nullptr));
-    done = true;
-}
-
 class PostCommand : public testing::Test {
 protected:
     void SetUp() override {
@@ -71,19 +55,15 @@ protected:
         return {"QMSetupHelper.exe", dir_ / kHelperName, dir_.path()};
     }
 
-    // The run holds the base lock, which cannot be copied or moved, so the
-    // test fills one in place.
-    const InstallRun& RunWithCommand(const std::string& command) {
-        run_ = std::make_unique<InstallRun>();
-        InstallRun& run = *run_;
+    StepOutcome PreCheck(const std::string& command, PostCommandSpec& spec) const {
+        InstallRun run;
         run.postCommand = command;
         run.targetDirW = dir_.path() + L"\\";
         run.targetDir = WideToUtf8(run.targetDirW);
-        return run;
+        return CheckPostCommand(run, spec);
     }
 
     ScratchDir dir_;
-    std::unique_ptr<InstallRun> run_;
 };
 
 TEST_F(PostCommand, ExitCodeZeroSucceedsInTheVersionDirectory) {
@@ -125,7 +105,7 @@ TEST_F(PostCommand, ProgramThatCannotStartFails) {
 
 TEST_F(PostCommand, NoCommandSkipsChecksAndRun) {
     PostCommandSpec spec;
-    EXPECT_TRUE(CheckPostCommand(RunWithCommand(""), spec).goOn);
+    EXPECT_TRUE(PreCheck("", spec).goOn);
     EXPECT_TRUE(RunPostCommand(spec));
     EXPECT_TRUE(LogMessages().empty());
 }
@@ -143,14 +123,14 @@ class PostCommandPreChecks : public PostCommand, public testing::WithParamInterf
 TEST_P(PostCommandPreChecks, RefuseBeforeTheRegistryIsTouched) {
     const PreCheckCase& c = GetParam();
     TrustTestRootCa();
-    TrustSigningRoot();
+    TrustSigningRootCa();
     std::wstring command = Utf8ToWide(c.command);
     if (*c.placedFile != '\0') {
         ASSERT_TRUE(CopyFileW(ReleaseServer::StatePath(std::string("signed/") + c.placedFile).c_str(),
                               (dir_ / command).c_str(), FALSE));
     }
     PostCommandSpec spec;
-    StepOutcome outcome = CheckPostCommand(RunWithCommand(c.command), spec);
+    StepOutcome outcome = PreCheck(c.command, spec);
     std::vector<std::string> log = LogMessages();
     ASSERT_GE(log.size(), 1u);
     EXPECT_EQ(log[0], std::string("pre-check post cmd=") + c.command);

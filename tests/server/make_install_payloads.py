@@ -34,12 +34,12 @@ def dump(value):
     return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
-def hand_made(case, version, entries, served):
+def hand_made(case, version, entries, served, name="奎墨", description=""):
     """entries: (url, path, hash) rows; served: {relative url path: bytes}."""
     root = os.path.join(work, case)
     for rel, data in served.items():
         write(os.path.join(root, rel), data)
-    head = f'"AppName":"奎墨","AppDes":"","Vison":{dump(version)}'
+    head = f'"AppName":{dump(name)},"AppDes":{dump(description)},"Vison":{dump(version)}'
     lines = [dump({"url": u, "path": p, "hash": h}) for u, p, h in entries]
     write(os.path.join(root, "install.json"), ("{" + head + ',"Files":[\n' + ",\n".join(lines) + "\n]}\n").encode())
 
@@ -97,3 +97,14 @@ hand_made("dupes", "2026.5.1",
 rows = [(f"[host]files/2026.6.1/missing_{i:05d}.bin", f"批量/文件_{i:05d}.bin", sha(str(i).encode()))
         for i in range(20000)]
 hand_made("stress", "2026.6.1", rows, {})
+
+# Texts no window expects: a name and a description of 5,000 characters with
+# control characters and right-to-left marks, and a 200-character version.
+noisy_version = "2026.7.1-" + "a" * 191
+assert len(noisy_version) == 200
+noisy_text = ("奎墨\u200f\u202eمرحبا\x01\x07\t\r\n标题" * 400)[:5000]
+noisy_files = {f"n{i}.dll": blob(2048) for i in range(3)}
+hand_made("noisy", noisy_version,
+          [(f"[host]files/noisy/{n}", n, sha(d)) for n, d in noisy_files.items()],
+          {f"files/noisy/{n}": d for n, d in noisy_files.items()},
+          name=noisy_text, description=noisy_text[::-1])

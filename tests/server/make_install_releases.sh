@@ -44,7 +44,7 @@ cp -r "$out/v1" "$out/nosig"
 rm -rf "$out/nosig/manifest-sigs" "$out/nosig/install.json.sig"
 
 # Hand-made manifests, written by the payload script next to their files.
-for case in unsafe empty dupes stress badversion; do
+for case in unsafe empty dupes stress badversion noisy; do
   mkdir -p "$out/$case"
   cp -r "$work/$case/." "$out/$case/"
   sign_by_hand "$case"

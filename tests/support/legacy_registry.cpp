@@ -1,10 +1,9 @@
 #include "support/legacy_registry.h"
 
-#include <sddl.h>
-
 #include "files/unique_handle.h"
 #include "registration/registration_tables.h"
 #include "registration/registration_target.h"
+#include "support/registry_fixture.h"
 
 namespace quilmo {
 namespace testing_support {
@@ -17,27 +16,12 @@ constexpr wchar_t kOtherProgId[] = L"OtherVendor.Document";
 constexpr wchar_t kOfficeTop[] = L"SOFTWARE\\Microsoft\\Office";
 constexpr wchar_t kKingsoftTop[] = L"SOFTWARE\\Kingsoft";
 
-// DACLs: always WRITE_DAC (0x40000) for everyone, so the lock can be undone.
-constexpr wchar_t kReadOnlySddl[] = L"D:P(A;;KR;;;WD)(A;;0x40000;;;WD)";
-constexpr wchar_t kNoAccessSddl[] = L"D:P(A;;0x40000;;;WD)";
-
 void SetString(const Place& at, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
-    UniqueRegKey key;
-    if (RegCreateKeyExW(at.hive, at.Path(path).c_str(), 0, nullptr, 0, KEY_WRITE | at.view, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS) {
-        return;
-    }
-    RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    SetRawString(at.hive, at.Path(path), name == nullptr ? L"" : name, text, at.view);
 }
 
 void SetDword(const Place& at, const std::wstring& path, const wchar_t* name, DWORD value) {
-    UniqueRegKey key;
-    if (RegCreateKeyExW(at.hive, at.Path(path).c_str(), 0, nullptr, 0, KEY_WRITE | at.view, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS) {
-        return;
-    }
-    RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    SetRawDword(at.hive, at.Path(path), name, value, at.view);
 }
 
 void DeleteTree(const Place& at, const std::wstring& path) {
@@ -77,7 +61,8 @@ std::vector<std::wstring> AllowListKeys() {
 
 std::vector<std::wstring> FixtureKeys() {
     std::vector<std::wstring> keys;
-    for (const LegacyVstoHostEntry& row : LegacyVstoHost) keys.push_back(OfficeAddinKeyPath(row.officeHost, row.addinName));
+    for (const LegacyVstoHostEntry& row : LegacyVstoHost)
+        keys.push_back(OfficeAddinKeyPath(row.officeHost, row.addinName));
     for (const wchar_t* office : OfficeHostNames) {
         for (const wchar_t* progId : LegacyProgIds) keys.push_back(OfficeAddinKeyPath(office, progId));
         keys.push_back(OfficeAddinKeyPath(office, kOtherAddin));
@@ -162,28 +147,6 @@ std::vector<DumpRoot> FixtureRoots(const std::vector<Place>& places) {
         roots.insert(roots.end(), more.begin(), more.end());
     }
     return roots;
-}
-
-KeyLock::KeyLock(HKEY hive, const std::wstring& path, REGSAM view, Kind kind)
-    : hive_(hive), path_(path), view_(view) {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(hive, path.c_str(), 0, WRITE_DAC | view, key.put()) != ERROR_SUCCESS) return;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kind == ReadOnly ? kReadOnlySddl : kNoAccessSddl,
-                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
-        return;
-    }
-    UniqueLocalMemory owned(descriptor);
-    locked_ = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-}
-
-KeyLock::~KeyLock() {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(hive_, path_.c_str(), 0, WRITE_DAC | view_, key.put()) != ERROR_SUCCESS) return;
-    SECURITY_DESCRIPTOR open = {};
-    InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-    RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &open);
 }
 
 FixtureGuard::FixtureGuard(std::vector<Place> places) : places_(std::move(places)) {

@@ -1,8 +1,7 @@
 // Registry fixtures for the cleanup tests: every older generation's entry,
 // the current COM registration and other vendors' neighbouring entries,
 // written with plain registry calls at the real key paths of a hive and view,
-// plus locks that make a key undeletable or unreadable, and a guard that
-// leaves the prefix's hives as the test found them.
+// and a guard that leaves the prefix's hives as the test found them.
 #pragma once
 
 #include <windows.h>
@@ -44,25 +43,6 @@ void PopulateNeighbours(const Place& at);
 // trees a cleanup may change, for byte-identical comparisons.
 std::vector<DumpRoot> FixtureRoots(const Place& at);
 std::vector<DumpRoot> FixtureRoots(const std::vector<Place>& places);
-
-// Narrows a key's DACL for the lifetime of the object, keeping WRITE_DAC so
-// it can be given back. Read-only: it cannot be deleted or written. No
-// access: it cannot even be read.
-class KeyLock {
-public:
-    enum Kind { ReadOnly, NoAccess };
-    KeyLock(HKEY hive, const std::wstring& path, REGSAM view, Kind kind);
-    ~KeyLock();
-    KeyLock(const KeyLock&) = delete;
-    KeyLock& operator=(const KeyLock&) = delete;
-    bool locked() const { return locked_; }
-
-private:
-    HKEY hive_;
-    std::wstring path_;
-    REGSAM view_;
-    bool locked_ = false;
-};
 
 // Removes everything the fixture may have written at the places, before the
 // test (in case an earlier run was cut short) and after it; a top key the

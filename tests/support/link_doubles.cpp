@@ -44,6 +44,21 @@ BOOL WINAPI InformationMarkingLink(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION i
     return TRUE;
 }
 
+FileIdentity finalPathIdentity;
+std::wstring finalPathTarget;
+
+DWORD WINAPI FinalPathMarkingLink(HANDLE handle, LPWSTR buffer, DWORD size, DWORD flags) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!RealFsCalls().getFileInformationByHandle(handle, &info) ||
+        !(FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow} == finalPathIdentity)) {
+        return RealFsCalls().getFinalPathNameByHandle(handle, buffer, size, flags);
+    }
+    const std::wstring answer = L"\\\\?\\" + finalPathTarget;
+    if (size <= answer.size()) return static_cast<DWORD>(answer.size() + 1);
+    std::memcpy(buffer, answer.c_str(), (answer.size() + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(answer.size());
+}
+
 DWORD WINAPI SubstitutedDosDevice(LPCWSTR device, LPWSTR target, DWORD size) {
     ++dosDeviceQueries;
     const wchar_t answer[] = L"\\??\\C:\\users";
@@ -59,8 +74,10 @@ NtFileApi WithMarkingListing() {
     return api;
 }
 
-FileSystemCalls WithCalls(GetFileInformationByHandleFn information, QueryDosDeviceFn dosDevice) {
+FileSystemCalls WithCalls(GetFileInformationByHandleFn information, QueryDosDeviceFn dosDevice,
+                          GetFinalPathNameByHandleFn finalPath = nullptr) {
     FileSystemCalls calls = RealFsCalls();
+    if (finalPath) calls.getFinalPathNameByHandle = finalPath;
     if (information) calls.getFileInformationByHandle = information;
     if (dosDevice) calls.queryDosDevice = dosDevice;
     return calls;
@@ -78,6 +95,16 @@ HandleShowsLink::HandleShowsLink(const FileIdentity& identity)
     linkIdentity = identity;
 }
 HandleShowsLink::~HandleShowsLink() { linkIdentity = FileIdentity{}; }
+
+FinalPathLeadsTo::FinalPathLeadsTo(const FileIdentity& identity, const std::wstring& target)
+    : calls_(WithCalls(nullptr, nullptr, &FinalPathMarkingLink)), scope_(&calls_) {
+    finalPathIdentity = identity;
+    finalPathTarget = target;
+}
+FinalPathLeadsTo::~FinalPathLeadsTo() {
+    finalPathIdentity = FileIdentity{};
+    finalPathTarget.clear();
+}
 
 DrivesLookSubstituted::DrivesLookSubstituted() : calls_(WithCalls(nullptr, &SubstitutedDosDevice)), scope_(&calls_) {
     dosDeviceQueries = 0;

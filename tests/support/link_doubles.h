@@ -34,6 +34,18 @@ private:
     ScopedFileSystemCalls scope_;
 };
 
+// While alive, the final path of the object with this identity is target,
+// as for a junction that leads there.
+class FinalPathLeadsTo {
+public:
+    FinalPathLeadsTo(const FileIdentity& identity, const std::wstring& target);
+    ~FinalPathLeadsTo();
+
+private:
+    FileSystemCalls calls_;
+    ScopedFileSystemCalls scope_;
+};
+
 // While alive, QueryDosDeviceW reports every drive as substituted.
 class DrivesLookSubstituted {
 public:

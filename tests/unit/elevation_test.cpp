@@ -156,7 +156,7 @@ struct Outcome {
     const char* name;
     void (*arrange)(Script&);
     bool expected;
-    int waits;          // how far it got
+    int waits;  // how far it got
     int exitCodeReads;
 };
 
@@ -176,18 +176,17 @@ TEST_P(ElevationOutcome, OnlyAChildThatSaysZeroInTimeSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ElevationOutcome,
-    testing::Values(
-        Outcome{"ExitZero", [](Script&) {}, true, 1, 1},
-        Outcome{"ExitOne", [](Script& s) { s.exitCode = 1; }, false, 1, 1},
-        Outcome{"ExitOther", [](Script& s) { s.exitCode = 5; }, false, 1, 1},
-        Outcome{"PromptRefused", [](Script& s) { s.started = FALSE; }, false, 0, 0},
-        Outcome{"NoProcessHandle", [](Script& s) { s.giveProcess = false; }, false, 0, 0},
-        Outcome{"OwnPathUnknown", [](Script& s) { s.pathFound = false; }, false, 0, 0},
-        // Still running after the minute: failure, and it is not waited for
-        // again nor asked for its code.
-        Outcome{"OutlivesTheMinute", [](Script& s) { s.waitResult = WAIT_TIMEOUT; }, false, 1, 0},
-        Outcome{"WaitFailed", [](Script& s) { s.waitResult = WAIT_FAILED; }, false, 1, 0},
-        Outcome{"ExitCodeUnreadable", [](Script& s) { s.exitCodeRead = FALSE; }, false, 1, 1}),
+    testing::Values(Outcome{"ExitZero", [](Script&) {}, true, 1, 1},
+                    Outcome{"ExitOne", [](Script& s) { s.exitCode = 1; }, false, 1, 1},
+                    Outcome{"ExitOther", [](Script& s) { s.exitCode = 5; }, false, 1, 1},
+                    Outcome{"PromptRefused", [](Script& s) { s.started = FALSE; }, false, 0, 0},
+                    Outcome{"NoProcessHandle", [](Script& s) { s.giveProcess = false; }, false, 0, 0},
+                    Outcome{"OwnPathUnknown", [](Script& s) { s.pathFound = false; }, false, 0, 0},
+                    // Still running after the minute: failure, and it is not waited for
+                    // again nor asked for its code.
+                    Outcome{"OutlivesTheMinute", [](Script& s) { s.waitResult = WAIT_TIMEOUT; }, false, 1, 0},
+                    Outcome{"WaitFailed", [](Script& s) { s.waitResult = WAIT_FAILED; }, false, 1, 0},
+                    Outcome{"ExitCodeUnreadable", [](Script& s) { s.exitCodeRead = FALSE; }, false, 1, 1}),
     [](const testing::TestParamInfo<Outcome>& info) { return info.param.name; });
 
 }  // namespace

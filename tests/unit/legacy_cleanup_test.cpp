@@ -11,6 +11,7 @@
 #include "registration/registration_tables.h"
 #include "support/legacy_registry.h"
 #include "support/registry_dump.h"
+#include "support/registry_fixture.h"
 #include "support/scratch_registry.h"
 
 namespace quilmo {
@@ -21,7 +22,6 @@ using testing_support::DumpRegistry;
 using testing_support::DumpRoot;
 using testing_support::FixtureGuard;
 using testing_support::FixtureRoots;
-using testing_support::KeyLock;
 using testing_support::MachinePlaces;
 using testing_support::Place;
 using testing_support::RegistryDump;
@@ -49,9 +49,9 @@ void Populate(const std::vector<Place>& places, void (*populate)(const Place&)) 
     for (const Place& at : places) populate(at);
 }
 
-#define EXPECT_SAME_DUMP(expected, roots)                                             \
-    do {                                                                             \
-        RegistryDump actual_ = DumpRegistry(roots);                                  \
+#define EXPECT_SAME_DUMP(expected, roots)                                                       \
+    do {                                                                                        \
+        RegistryDump actual_ = DumpRegistry(roots);                                             \
         EXPECT_TRUE(SameDump(expected, actual_)) << DescribeDumpDifferences(expected, actual_); \
     } while (0)
 
@@ -163,8 +163,9 @@ TEST_F(LegacyCleanup, EachLegacySetAloneMakesTheMachineHiveNeedCleaning) {
         key.reset();
         const bool loadable = e.key != kLegacyUninstallKey && e.key != ProgIdKeyPath(L"Quilmo.PPT");
         EXPECT_EQ(MachineLoadableState(machine_), loadable ? ProbeState::Present : ProbeState::Absent);
-        EXPECT_EQ(CombineStates({MachineLoadableState(machine_), LegacyRegistrationState(machine_, false, true, false)}),
-                  ProbeState::Present);
+        EXPECT_EQ(
+            CombineStates({MachineLoadableState(machine_), LegacyRegistrationState(machine_, false, true, false)}),
+            ProbeState::Present);
         EXPECT_TRUE(ElevatedMachineCleanup());
         EXPECT_EQ(MachineLoadableState(machine_), ProbeState::Absent);
         EXPECT_EQ(LegacyRegistrationState(machine_, false, true, false), ProbeState::Absent);
@@ -175,7 +176,7 @@ struct StuckKey {
     const char* name;
     bool lastView;
     std::wstring path;
-    KeyLock::Kind kind;
+    const wchar_t* sddl;
 };
 
 void PrintTo(const StuckKey& key, std::ostream* os) { *os << key.name; }
@@ -191,8 +192,8 @@ TEST_P(ElevatedCleanupFailure, GivesTheMachineHiveBack) {
     const Place at = GetParam().lastView ? MachinePlaces().back() : MachinePlaces().front();
     const RegistryDump before = DumpRegistry(machineRoots_);
     {
-        KeyLock lock(at.hive, GetParam().path, at.view, GetParam().kind);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(at.hive, GetParam().path, GetParam().sddl, at.view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_FALSE(ElevatedMachineCleanup());
     }
     EXPECT_SAME_DUMP(before, machineRoots_);
@@ -203,14 +204,14 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, ElevatedCleanupFailure,
     testing::Values(
         // The last entry removed: everything before it has to come back.
-        StuckKey{"LegacyComProgIdLast", true, ProgIdKeyPath(L"Quilmo.PPT"), KeyLock::ReadOnly},
-        StuckKey{"UninstallEntry", true, kLegacyUninstallKey, KeyLock::ReadOnly},
+        StuckKey{"LegacyComProgIdLast", true, ProgIdKeyPath(L"Quilmo.PPT"), testing_support::kReadOnlyKey},
+        StuckKey{"UninstallEntry", true, kLegacyUninstallKey, testing_support::kReadOnlyKey},
         StuckKey{"Office2024KeyFirstView", false, OfficeAddinKeyPath(L"Excel", L"Quilmo2024.Excel"),
-                 KeyLock::ReadOnly},
+                 testing_support::kReadOnlyKey},
         // The current class key: removed first, so the failure is early.
-        StuckKey{"CurrentClassKey", false, ComClassKeyPath(ComClassTable[3].clsid), KeyLock::ReadOnly},
+        StuckKey{"CurrentClassKey", false, ComClassKeyPath(ComClassTable[3].clsid), testing_support::kReadOnlyKey},
         // An allow-list that cannot be read: its values cannot be proved gone.
-        StuckKey{"UnreadableAllowList", true, WpsAllowListKeyPath(L"ET"), KeyLock::NoAccess}),
+        StuckKey{"UnreadableAllowList", true, WpsAllowListKeyPath(L"ET"), testing_support::kNoAccess}),
     [](const testing::TestParamInfo<StuckKey>& info) { return info.param.name; });
 
 TEST_F(LegacyCleanup, ComCleanupRemovesOnlyTheCurrentRegistration) {
@@ -229,8 +230,9 @@ TEST_F(LegacyCleanup, ComCleanupRemovesOnlyTheCurrentRegistration) {
     const RegistryDump withCom = DumpRegistry(machineRoots_);
     const Place last = MachinePlaces().back();
     {
-        KeyLock lock(last.hive, ComClassKeyPath(ComClassTable[1].clsid), last.view, KeyLock::ReadOnly);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(last.hive, ComClassKeyPath(ComClassTable[1].clsid),
+                                            testing_support::kReadOnlyKey, last.view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_FALSE(ElevatedMachineComCleanup());
     }
     EXPECT_SAME_DUMP(withCom, machineRoots_);
@@ -241,8 +243,9 @@ TEST_F(LegacyCleanup, UnreadableEntriesAreUnknownAndBlockTheUserCleanup) {
     const RegistrationTarget user = PipelineTarget();
     {
         // Only the allow-list of ET is unreadable; everything else is clean.
-        KeyLock lock(HKEY_CURRENT_USER, WpsAllowListKeyPath(L"ET"), 0, KeyLock::NoAccess);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(HKEY_CURRENT_USER, WpsAllowListKeyPath(L"ET"), testing_support::kNoAccess,
+                                            0);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_FALSE(RemoveLegacyVstoRegistration(user, false));
         EXPECT_FALSE(RemoveLegacyComRegistration(user, false));
         EXPECT_EQ(UserLegacyVstoState(user), ProbeState::Unknown);
@@ -269,11 +272,12 @@ TEST_F(LegacyCleanup, UnreadableMachineKeysAreUnknown) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.populate(last);
-        KeyLock lock(last.hive, c.path, last.view, KeyLock::NoAccess);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(last.hive, c.path, testing_support::kNoAccess, last.view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_EQ(MachineLoadableState(machine_), ProbeState::Unknown);
-        EXPECT_NE(CombineStates({MachineLoadableState(machine_), LegacyRegistrationState(machine_, false, true, false)}),
-                  ProbeState::Absent);
+        EXPECT_NE(
+            CombineStates({MachineLoadableState(machine_), LegacyRegistrationState(machine_, false, true, false)}),
+            ProbeState::Absent);
     }
 }
 
@@ -282,10 +286,11 @@ TEST_F(LegacyCleanup, NonStrictRemovalIgnoresTheMachineHive) {
     Populate(MachinePlaces(), testing_support::PopulateLegacy);
     const Place first = MachinePlaces().front();
     RegistrationTarget both;  // both hives, as the defaults say
-    KeyLock lock(first.hive, kLegacyUninstallKey, first.view, KeyLock::ReadOnly);
-    ASSERT_TRUE(lock.locked());
-    KeyLock vstoLock(first.hive, OfficeAddinKeyPath(L"Word", L"Quilmo2025.Word"), first.view, KeyLock::ReadOnly);
-    ASSERT_TRUE(vstoLock.locked());
+    testing_support::RestrictedKey lock(first.hive, kLegacyUninstallKey, testing_support::kReadOnlyKey, first.view);
+    ASSERT_TRUE(lock.restricted());
+    testing_support::RestrictedKey vstoLock(first.hive, OfficeAddinKeyPath(L"Word", L"Quilmo2025.Word"),
+                                            testing_support::kReadOnlyKey, first.view);
+    ASSERT_TRUE(vstoLock.restricted());
     EXPECT_TRUE(RemoveLegacyComRegistration(both, false));
     EXPECT_TRUE(RemoveLegacyVstoRegistration(both, false));
     EXPECT_FALSE(RemoveLegacyComRegistration(both, true));
@@ -325,10 +330,10 @@ TEST(LegacyCleanupRedirected, AllowListValuesAtUserPassesCount) {
     EXPECT_EQ(MachineLoadableState(target), ProbeState::Present);
     // The user-pass Office keys are no business of the cleanup: only the
     // neutral location holds Office keys.
-    EXPECT_EQ(RegKeyState(HKEY_CURRENT_USER, JoinRegistryPath(target.user32Root, OfficeAddinKeyPath(L"Word", L"Quilmo2025.Word")), 0),
+    EXPECT_EQ(RegKeyState(HKEY_CURRENT_USER,
+                          JoinRegistryPath(target.user32Root, OfficeAddinKeyPath(L"Word", L"Quilmo2025.Word")), 0),
               ProbeState::Present);
 }
-
 
 // Going back to the VSTO add-in: the current COM registration leaves the
 // user hive, with "ManagedDir" and its key; other vendors' entries stay.
@@ -358,8 +363,9 @@ TEST_F(LegacyCleanup, UserComRemovalTakesTheCurrentRegistrationOnly) {
 TEST_F(LegacyCleanup, UserComRemovalFailsWhenAUserKeyStays) {
     testing_support::SavedUserKey core(kProductKey);
     Populate(UserPlaces(), testing_support::PopulateCurrentCom);
-    KeyLock lock(HKEY_CURRENT_USER, OfficeAddinKeyPath(L"PowerPoint", L"Quilmo2027.PPT"), 0, KeyLock::ReadOnly);
-    ASSERT_TRUE(lock.locked());
+    testing_support::RestrictedKey lock(HKEY_CURRENT_USER, OfficeAddinKeyPath(L"PowerPoint", L"Quilmo2027.PPT"),
+                                        testing_support::kReadOnlyKey, 0);
+    ASSERT_TRUE(lock.restricted());
     EXPECT_FALSE(RemoveUserComRegistration(PipelineTarget()));
     // Everything else is gone all the same.
     EXPECT_EQ(RegKeyState(HKEY_CURRENT_USER, ProgIdKeyPath(L"Quilmo2027.Word"), 0), ProbeState::Absent);
@@ -370,7 +376,8 @@ TEST(SavedVstoLoadBehavior, IsDiscardedAtEveryUserPassButManagedDirStays) {
     testing_support::SavedUserKey core(kProductKey);
     core.Remove();
     ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, kQuilmoCoreKey, 0, kManagedDirValue, L"C:\\Quilmo"));
-    ASSERT_TRUE(WriteRegDword(HKEY_CURRENT_USER, std::wstring(kSavedVstoLoadBehaviorKey) + L"\\Excel", 0, L"LoadBehavior", 3));
+    ASSERT_TRUE(
+        WriteRegDword(HKEY_CURRENT_USER, std::wstring(kSavedVstoLoadBehaviorKey) + L"\\Excel", 0, L"LoadBehavior", 3));
 
     RegistrationTarget machineOnly = MachineCleanupTarget();
     EXPECT_TRUE(DiscardSavedVstoLoadBehavior(machineOnly));  // not the user hive's business

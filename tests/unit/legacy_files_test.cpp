@@ -23,7 +23,7 @@ const std::vector<std::wstring> kVstoFiles = {
 const std::vector<std::wstring> kBatchFiles = {L"_修复com注册错误.bat", L"_delete_edge_runtime.bat",
                                                L"_reg_machine.bat"};
 // Files of the current add-in and near-misses of the legacy names.
-const std::vector<std::wstring> kKeptFiles = {L"Quilmo.Core.dll", L"ZUDodi32.dll", L"Quilmo2025.Word.dll.bak",
+const std::vector<std::wstring> kKeptFiles = {L"Quilmo.Core.dll", L"ZUDodi32.dll",    L"Quilmo2025.Word.dll.bak",
                                               L"Quilmo2025.Word", L"reg_machine.bat", L"app.version"};
 
 void WriteFiles(const ScratchDir& dir, const std::vector<std::wstring>& names, DWORD attributes = 0) {

@@ -5,6 +5,7 @@
 #include "registration/legacy_cleanup.h"
 #include "registration/registration_tables.h"
 #include "support/legacy_registry.h"
+#include "support/registry_fixture.h"
 
 namespace quilmo {
 namespace {
@@ -50,9 +51,9 @@ TEST(MachineCleanupSubCommands, ExitWithZeroOnlyWhenTheHiveIsClean) {
         testing_support::PopulateCurrentCom(at);
     }
     {
-        testing_support::KeyLock lock(HKEY_LOCAL_MACHINE, ComClassKeyPath(ComClassTable[0].clsid), places[0].view,
-                                      testing_support::KeyLock::ReadOnly);
-        ASSERT_TRUE(lock.locked());
+        testing_support::RestrictedKey lock(HKEY_LOCAL_MACHINE, ComClassKeyPath(ComClassTable[0].clsid),
+                                            testing_support::kReadOnlyKey, places[0].view);
+        ASSERT_TRUE(lock.restricted());
         EXPECT_EQ(RunMachineComCleanupSubCommand(), 1);
         EXPECT_EQ(RunMachineCleanupSubCommand(), 1);
     }
