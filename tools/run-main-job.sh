@@ -99,7 +99,7 @@ for bits in 32 64; do
     # shellcheck disable=SC2086
     set -- $row
     line="$("$build/wine-run" "$job/host/host_probe$bits.exe" "$1" "$2" "$3" 2>/dev/null | tr -d '\r')" || true
-    echo "$bits-bit $1 $2: $line"
+    printf '%s-bit %s %s: %s\n' "$bits" "$1" "$2" "$line"
   done
 done
 echo "--- the release's manifest"

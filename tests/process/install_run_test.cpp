@@ -175,7 +175,8 @@ protected:
 TEST_F(InstallRun, FreshInstallPlacesEveryListedFileVerifiedWithOneRequestEach) {
     Release release = ServedRelease("v1");
     ASSERT_EQ(release.entries.size(), 5u);
-    // The switch-over does not exist yet: a complete download still ends as a failure.
+    // These releases carry no complete add-in: with every file in place the
+    // payload check still refuses to register them.
     EXPECT_EQ(SilentInstall("v1"), 1);
 
     std::vector<std::string> log = LogMessages();
@@ -183,6 +184,7 @@ TEST_F(InstallRun, FreshInstallPlacesEveryListedFileVerifiedWithOneRequestEach) 
     ExpectInOrder(log, {"RunInstaller begin", "manifest version=2026.1.10", "target path=" + WideToUtf8(target),
                         // The silent run's unique directory exists once allocated.
                         "create target dir result=183", "download needed count=5", "download failed count=0",
+                        "payload mode=invalid-com detail=核心配置文件 Quilmo.Core.dll.config 缺失或下载校验失败。",
                         "silent RunInstaller returned code=1"});
     EXPECT_FALSE(HasLine(log, "old-version gc base lock not acquired before staging (non-blocking; will skip "
                               "end-of-install gc)"));

@@ -118,6 +118,10 @@ struct PreCheckCase {
     const char* status;
 };
 
+// 283 characters of name before the allowed one's own.
+const std::string kLongCommandText = std::string(283, 'a') + "QMSetupHelper.exe";
+const char* const kLongCommand = kLongCommandText.c_str();
+
 class PostCommandPreChecks : public PostCommand, public testing::WithParamInterface<PreCheckCase> {};
 
 TEST_P(PostCommandPreChecks, RefuseBeforeTheRegistryIsTouched) {
@@ -166,6 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
         PreCheckCase{"device_name", "NUL", "", "abort: post cmd rejected by allowlist",
                      "后置迁移组件不在白名单内，安装中止。"},
         PreCheckCase{"only_spaces", "   ", "", "abort: post cmd rejected by allowlist",
+                     "后置迁移组件不在白名单内，安装中止。"},
+        PreCheckCase{"three_hundred_characters", kLongCommand, "", "abort: post cmd rejected by allowlist",
                      "后置迁移组件不在白名单内，安装中止。"},
         PreCheckCase{"missing_file", "QMSetupHelper.exe", "",
                      "abort: post cmd file missing before registry mutation: ", "后置迁移组件缺失，安装中止。"},

@@ -14,7 +14,10 @@
 #include "files/text_encoding.h"
 #include "files/unique_handle.h"
 #include "startup/installer_log.h"
+#include "registration/registration_tables.h"
 #include "support/host_probe.h"
+#include "support/legacy_registry.h"
+#include "support/registry_fixture.h"
 #include "support/log_reader.h"
 #include "support/registry_dump.h"
 #include "support/release_server.h"
@@ -29,6 +32,13 @@ using testing_support::ClearUserRegistration;
 using testing_support::DescribeDumpDifferences;
 using testing_support::DumpUserHive;
 using testing_support::ExpectedEveryHost;
+using testing_support::FixtureGuard;
+using testing_support::MachinePlaces;
+using testing_support::Place;
+using testing_support::PopulateLegacy;
+using testing_support::PopulateNeighbours;
+using testing_support::RawKeyExists;
+using testing_support::RestrictedKey;
 using testing_support::ListNames;
 using testing_support::ProbeEveryHost;
 using testing_support::RegistryDump;
@@ -138,7 +148,9 @@ bool Is64BitWindows() {
 // on 64-bit Windows the 64-bit hosts the 64-bit server.
 void ExpectHostsLoad(const std::wstring& dir) {
     EXPECT_EQ(ProbeEveryHost(32), ExpectedEveryHost(dir + L"ZUDodi32.dll"));
-    if (Is64BitWindows()) EXPECT_EQ(ProbeEveryHost(64), ExpectedEveryHost(dir + L"REDero64.dll"));
+    if (Is64BitWindows()) {
+        EXPECT_EQ(ProbeEveryHost(64), ExpectedEveryHost(dir + L"REDero64.dll"));
+    }
 }
 
 // Sets a directory's and its files' times back, so the collector sees an
@@ -253,6 +265,7 @@ struct AbortCase {
     int code;
     const char* logLine;  // a line (prefix) the run must log
     bool net48Missing;
+    bool afterRegistration = false;  // the failure comes after the registration was written
 };
 
 class SwitchOverAborts : public SwitchOver, public testing::WithParamInterface<AbortCase> {};
@@ -267,6 +280,11 @@ TEST_P(SwitchOverAborts, LeaveTheUserHiveAsItWasAndThePreviousVersionLoading) {
     EXPECT_EQ(SilentInstall(c.release), c.code);
     std::vector<std::string> log = LogMessages();
     EXPECT_TRUE(HasPrefix(log, c.logLine)) << c.logLine;
+    if (c.net48Missing) {
+        ExpectInOrder(log, {"payload mode=com detail=COM payload verified",
+                            "prerequisite: .NET Framework 4.8 missing before registration", c.logLine});
+    }
+    EXPECT_EQ(HasPrefix(log, "step 2: core register begin"), c.afterRegistration);
     EXPECT_FALSE(HasLine(log, "install complete"));
     EXPECT_EQ(log.back(), "silent RunInstaller returned code=" + std::to_string(c.code));
     RegistryDump after = DumpUserHive();
@@ -291,8 +309,104 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         AbortCase{"cmd_contoso", 1, "abort: post cmd Authenticode verification failed before registry mutation: ",
                   false},
-        AbortCase{"cmd_fail", 1, "post cmd waitRc=0 exitCode=1", false}),
+        AbortCase{"cmd_fail", 1, "post cmd waitRc=0 exitCode=1", false, true}),
     [](const testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.release); });
+
+// Older generations in both hives go with a successful run; other vendors'
+// entries beside them stay.
+TEST_F(SwitchOver, OlderGenerationsInBothHivesAreRemoved) {
+    const Place user{HKEY_CURRENT_USER, 0, L""};
+    std::vector<Place> places = MachinePlaces();
+    places.push_back(user);
+    FixtureGuard guard(places);
+    for (const Place& at : places) {
+        PopulateLegacy(at);
+        PopulateNeighbours(at);
+    }
+    ASSERT_EQ(SilentInstall("com1"), 0);
+    std::vector<std::string> log = LogMessages();
+    ExpectInOrder(log, {"core register ok=true reg32=true reg64=" + std::string(Is64BitWindows() ? "true" : "false") +
+                            " detail=",
+                        "step 3: HKLM cleanup ok=true loadableAfter=0 legacy2024After=0", "register done",
+                        "install complete"});
+    for (const Place& at : places) {
+        EXPECT_FALSE(RawKeyExists(at.hive, kLegacyUninstallKey, at.view)) << "view " << at.view;
+        EXPECT_TRUE(RawKeyExists(at.hive, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OtherProduct",
+                                 at.view));
+    }
+    ExpectHostsLoad(VersionDir("2026.7.1"));
+}
+
+// Registry failures inside the switch-over: a key that cannot be written or
+// deleted makes the step fail, and the snapshot puts everything back.
+TEST_F(SwitchOver, CoreRegistrationThatFailsIsRolledBack) {
+    ASSERT_EQ(SilentInstall("com1"), 0);
+    RegistryDump before = DumpUserHive();
+    RestrictedKey locked(HKEY_CURRENT_USER, OfficeAddinKeyPath(L"Excel", L"Quilmo2027.Excel"),
+                         testing_support::kReadOnlyKey);
+    ASSERT_TRUE(locked.restricted());
+    EXPECT_EQ(SilentInstall("com2"), 1);
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(HasPrefix(log, "core register ok=false")) << "the registration itself reports the failure";
+    EXPECT_FALSE(HasLine(log, "register done"));
+    locked.Release();
+    RegistryDump after = DumpUserHive();
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
+    ExpectHostsLoad(VersionDir("2026.7.1"));
+}
+
+TEST_F(SwitchOver, UserHiveCleanupThatFailsIsRolledBack) {
+    const Place user{HKEY_CURRENT_USER, 0, L""};
+    FixtureGuard guard({user});
+    ASSERT_EQ(SilentInstall("com1"), 0);
+    PopulateLegacy(user);
+    RegistryDump before = DumpUserHive();
+    RestrictedKey locked(HKEY_CURRENT_USER, kLegacyUninstallKey, testing_support::kReadOnlyKey);
+    ASSERT_TRUE(locked.restricted());
+    EXPECT_EQ(SilentInstall("com2"), 1);
+    std::vector<std::string> log = LogMessages();
+    ExpectInOrder(log, {"core register ok=true reg32=true reg64=" + std::string(Is64BitWindows() ? "true" : "false") +
+                            " detail=",
+                        "abort step 2: HKCU legacy VSTO/2024 cleanup failed; restoring HKCU snapshot",
+                        "silent RunInstaller returned code=1"});
+    locked.Release();
+    RegistryDump after = DumpUserHive();
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
+    ExpectHostsLoad(VersionDir("2026.7.1"));
+}
+
+TEST_F(SwitchOver, MachineHiveCleanupThatFailsIsRolledBack) {
+    std::vector<Place> machine = MachinePlaces();
+    FixtureGuard guard(machine);
+    ASSERT_EQ(SilentInstall("com1"), 0);
+    for (const Place& at : machine) PopulateLegacy(at);
+    RegistryDump before = DumpUserHive();
+    RestrictedKey locked(HKEY_LOCAL_MACHINE, kLegacyUninstallKey, testing_support::kReadOnlyKey, machine[0].view);
+    ASSERT_TRUE(locked.restricted());
+    EXPECT_EQ(SilentInstall("com2"), 1);
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(HasPrefix(log, "step 3: HKLM cleanup begin loadableState="));
+    EXPECT_TRUE(HasPrefix(log, "step 3: HKLM cleanup ok=false"));
+    EXPECT_FALSE(HasLine(log, "register done"));
+    locked.Release();
+    RegistryDump after = DumpUserHive();
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
+    ExpectHostsLoad(VersionDir("2026.7.1"));
+}
+
+// On 32-bit Windows the 64-bit server is never registered, so a wrong one
+// does not stop the install. (Run in the 32-bit prefix; on 64-bit Windows
+// the same release is an architecture abort.)
+TEST_F(SwitchOver, WrongSixtyFourBitServerMattersOnlyOnSixtyFourBitWindows) {
+    if (Is64BitWindows()) {
+        EXPECT_EQ(SilentInstall("wrong64"), 1);
+        EXPECT_TRUE(HasLine(LogMessages(), "abort: core PE architecture mismatch pe32Ok=1 pe64Ok=0"));
+        return;
+    }
+    ASSERT_EQ(SilentInstall("wrong64"), 0);
+    ExpectInOrder(LogMessages(), {"core register ok=true reg32=true reg64=false detail=", "install complete"});
+    ExpectHostsLoad(VersionDir("2026.7.11"));
+}
 
 }  // namespace
 }  // namespace quilmo::test

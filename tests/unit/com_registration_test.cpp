@@ -590,6 +590,27 @@ protected:
 TEST_F(FailEveryWrite64, FromAnEmptyHive) { ExpectEveryFailureRollsBack(StartFrom::EmptyHive); }
 TEST_F(FailEveryWrite64, FromAPreviousVersion) { ExpectEveryFailureRollsBack(StartFrom::PreviousVersion); }
 
+// "ManagedDir" goes to both views even when the first write failed; the
+// registration still fails and rolls both back.
+TEST_F(CoreRegistration64, BothManagedDirWritesAreAttempted) {
+    const int beforeManagedDir = 2 * (4 * 6 + 1) + 8;
+    CountingGate gate(beforeManagedDir + 1);
+    CoreRegistrationResult result;
+    {
+        ScopedRegistryWriteGate on(&gate);
+        result = Register(current_);
+    }
+    EXPECT_EQ(result.detail, kManagedDirFailed);
+    ASSERT_GE(gate.seen(), beforeManagedDir + 2);
+    const testing_support::SeenChange& first = gate.changes()[beforeManagedDir];
+    const testing_support::SeenChange& second = gate.changes()[beforeManagedDir + 1];
+    EXPECT_EQ(first.name, kManagedDirValue);
+    EXPECT_EQ(first.view, static_cast<REGSAM>(KEY_WOW64_32KEY));
+    EXPECT_EQ(second.name, kManagedDirValue);
+    EXPECT_EQ(second.view, static_cast<REGSAM>(KEY_WOW64_64KEY));
+    EXPECT_EQ(ReadUser(kQuilmoCoreKey, KEY_WOW64_64KEY, kManagedDirValue), L"<unreadable>");
+}
+
 // A key of the registration that really cannot be written: Excel's Office
 // add-in key, left read-only.
 TEST_F(CoreRegistration64, AReadOnlyKeyFailsItsStepAndRollsBack) {
