@@ -21,6 +21,7 @@
 #include "registration/registry_snapshot.h"
 #include "startup/elevation.h"
 #include "startup/installer_log.h"
+#include "startup/prerequisite_installer.h"
 #include "ui/controls.h"
 
 namespace quilmo {
@@ -96,6 +97,18 @@ StepOutcome CheckCoreArchitectures(const InstallRun& run, const SwitchOver& sw) 
     return StepOutcome::End(AbortRun(row));
 }
 
+StepOutcome AbortNet48Restart() {
+    AbortRow row;
+    row.logLines = {"abort: .NET 4.8 requires reboot (3010); preserving existing plugin until reboot"};
+    row.statusText = ".NET Framework 4.8 需要重启后生效，已保留原插件配置。";
+    row.code = 3010;
+    row.boxText = L".NET Framework 4.8 已安装，但需要重启电脑后才能生效（CLR 4.8 尚未就绪）。\n\n"
+                  L"已完整保留原插件配置，请重启电脑后重新运行安装程序完成启用。";
+    row.boxTitle = L"需要重启电脑";
+    row.boxIcon = MB_ICONWARNING;
+    return StepOutcome::End(AbortRun(row));
+}
+
 StepOutcome AbortNet48Failed() {
     AbortRow row;
     row.logLines = {"abort: .NET 4.8 installation failed or cancelled; preserving existing plugin"};
@@ -121,16 +134,18 @@ StepOutcome EnsureNetFramework48(const InstallRun& run, const SwitchOver& sw) {
         return StepOutcome::End(2);
     }
     SetStatusText("正在安装必需组件 .NET Framework 4.8...");
-    if (!run.net48Setup.verified) {
+    bool gotResult = false;
+    int exitCode = 1;
+    if (run.net48Setup.verified) {
+        gotResult = RunPrerequisiteElevated(L"net48", run.net48Setup.localPath, run.net48Setup.sha256, exitCode);
+    } else {
         WriteLog("abort: ndp48-web.exe did not pass manifest SHA-256 verification; refusing to execute unverified "
                  "disk binary");
-    } else {
-        // The elevated prerequisite runner is not part of this build: the
-        // verified bootstrapper is not started, and the run takes the path
-        // of an installation that did not run.
-        WriteLog("prerequisite installer not available in this build: net48");
     }
-    WriteLog("ndp48 install gotResult=false exitCode=1");
+    WriteLog(std::string("ndp48 install gotResult=") + LogBool(gotResult) + " exitCode=" + std::to_string(exitCode));
+    if (gotResult && (exitCode == 3010 || exitCode == 1641)) return AbortNet48Restart();
+    // A bootstrapper may report success without the framework being usable.
+    if (gotResult && exitCode == 0 && IsNetFramework48Installed()) return StepOutcome::Continue();
     return AbortNet48Failed();
 }
 
@@ -276,10 +291,18 @@ void EnsureWebView2(const InstallRun& run, SwitchOver& sw) {
         return;
     }
     SetStatusText("正在安装 WebView2 运行时...");
-    // The elevated prerequisite runner is not part of this build: the
-    // bootstrapper is not started, which is reported like a launch that failed.
-    WriteLog("webview2 install cancelled or launch failed");
-    SetStatusText("WebView2 安装被取消或失败（不影响核心插件）。");
+    int exitCode = 1;
+    if (!RunPrerequisiteElevated(L"webview2", run.webView2Setup.localPath, run.webView2Setup.sha256, exitCode)) {
+        WriteLog("webview2 install cancelled or launch failed");
+        SetStatusText("WebView2 安装被取消或失败（不影响核心插件）。");
+        return;
+    }
+    WriteLog("webview2 install exit=" + std::to_string(exitCode));
+    if (exitCode == 0 && IsWebView2RuntimeInstalled()) {
+        sw.webView2Missing = false;
+        return;
+    }
+    SetStatusText("WebView2 安装未完成（不影响核心插件）。");
 }
 
 std::wstring UserDataDirectory() {

@@ -38,7 +38,7 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
         result.subCommand = SubCommand::CleanupMachineCom;
         return result;
     }
-    if (args.size() >= 2 && ArgumentEquals(args[1], L"--install-prereq")) {
+    if (args.size() >= 2 && ArgumentEquals(args[1], kInstallPrerequisiteSwitch)) {
         result.subCommand = SubCommand::InstallPrerequisite;
         return result;
     }

@@ -11,6 +11,8 @@ namespace quilmo {
 // The private switches of the elevated machine-hive cleanups.
 inline constexpr wchar_t kCleanupMachineSwitch[] = L"--cleanup-hklm-only";
 inline constexpr wchar_t kCleanupMachineComSwitch[] = L"--cleanup-hklm-com-only";
+// The private switch of the elevated prerequisite installation.
+inline constexpr wchar_t kInstallPrerequisiteSwitch[] = L"--install-prereq";
 
 enum class SubCommand {
     None,                 // a normal installing run

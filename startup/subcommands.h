@@ -14,10 +14,8 @@ int RunMachineCleanupSubCommand();
 int RunMachineComCleanupSubCommand();
 
 // args as CommandLineToArgvW returns them: program, "--install-prereq",
-// kind, path, SHA-256. Malformed lines give 87 without touching the disk.
+// kind, path, SHA-256. Any other count of arguments gives 87; a malformed
+// kind, path or hash gives 87 too, before anything is created.
 int RunPrerequisiteSubCommand(const std::vector<std::wstring>& args);
-
-// The checks a prerequisite request must pass before anything is read.
-bool IsWellFormedPrerequisiteRequest(const std::wstring& kind, const std::wstring& path, const std::wstring& sha256);
 
 }  // namespace quilmo

@@ -87,3 +87,13 @@ for app in Word Excel Ppt; do
 done
 printf 'library\r\n' > "$work/vsto/Library.dll"
 release vsto 2026.7.15
+
+# With the prerequisite bootstrappers: the fake bootstrapper signed as
+# Microsoft (tests/prereq/make_fake_bootstrappers.sh) under the names the
+# installer knows.
+bootstrapper="$state/prereq/bootstrapper-microsoft.exe"
+if [ -f "$bootstrapper" ]; then
+  base "$work/com_net48" 16; cp "$bootstrapper" "$work/com_net48/ndp48-web.exe"; release com_net48 2026.7.16
+  base "$work/com_webview2" 17; cp "$bootstrapper" "$work/com_webview2/MicrosoftEdgeWebview2Setup.exe"
+  release com_webview2 2026.7.17
+fi

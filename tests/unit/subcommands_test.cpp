@@ -20,7 +20,7 @@ struct PrereqCase {
 
 class PrereqTable : public testing::TestWithParam<PrereqCase> {};
 
-TEST_P(PrereqTable, RefusesMalformedRequestsWith87) {
+TEST_P(PrereqTable, GivesTheExitCodeOfItsLine) {
     EXPECT_EQ(RunPrerequisiteSubCommand(GetParam().args), GetParam().expected);
 }
 
@@ -33,11 +33,11 @@ INSTANTIATE_TEST_SUITE_P(
         PrereqCase{"UnknownKind", {L"setup", L"--install-prereq", L"vcredist", L"C:\\a", kHash}, 87},
         PrereqCase{"EmptyPath", {L"setup", L"--install-prereq", L"net48", L"", kHash}, 87},
         PrereqCase{"ShortHash", {L"setup", L"--install-prereq", L"net48", L"C:\\a", std::wstring(63, L'a')}, 87},
-        PrereqCase{
-            "NonHexHash", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(63, L'a') + L"g"}, 87},
-        // Well-formed requests reach the runner, which cannot succeed yet.
-        PrereqCase{"KindInCapitals", {L"setup", L"--install-prereq", L"NET48", L"C:\\a", kHash}, 1},
-        PrereqCase{"WebView2", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(64, L'F')}, 1}),
+        PrereqCase{"NonHexHash", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(63, L'a') + L"g"},
+                   87},
+        // Well-formed requests reach the runner, which cannot open the source.
+        PrereqCase{"KindInCapitals", {L"setup", L"--install-prereq", L"NET48", L"C:\\a", kHash}, 2},
+        PrereqCase{"WebView2", {L"setup", L"--install-prereq", L"webview2", L"C:\\a", std::wstring(64, L'F')}, 2}),
     [](const testing::TestParamInfo<PrereqCase>& info) { return info.param.name; });
 
 // The exit codes of the two cleanups, on this prefix's machine hive.
