@@ -8,6 +8,7 @@
 #include <string>
 
 #include "manifest/http_series.h"
+#include "manifest/transfer_limits.h"
 
 namespace quilmo {
 
@@ -26,6 +27,10 @@ public:
 struct AttemptSettings {
     unsigned timeoutMs;
     size_t readSize;
+    BodyBound bound;
+    uint64_t paceWindowMs;
+    uint64_t paceMinBytes;
+    uint64_t (*clockMs)();  // milliseconds from a fixed origin
 };
 
 AttemptResult RunWinHttpAttempt(const std::string& url, bool useSystemProxy, TransportMode mode,
@@ -37,44 +42,59 @@ constexpr size_t kMaxReadSize = 32768;
 constexpr uint32_t kErrorConnectionAborted = 12030;  // same number in WinHTTP and WinINet
 constexpr uint64_t kUnknownLength = ~0ull;
 
+constexpr uint32_t kErrorBodyTooLong = ERROR_FILE_TOO_LARGE;
+constexpr uint32_t kErrorTooSlow = ERROR_TIMEOUT;
+
+// A body the bound does not allow, judged from the length the server
+// announced before any byte is taken.
+inline bool AnnouncedLengthFits(uint64_t announcedLength, const BodyBound& bound) {
+    if (announcedLength == kUnknownLength) return true;
+    return bound.exact ? announcedLength == bound.maxBytes : announcedLength <= bound.maxBytes;
+}
+
 // Reads the body with `read(buffer, size, &bytesRead)` until a read returns
 // no bytes, streaming it through one aligned buffer into the sink. Any
 // failure discards what the sink holds and records the error. A body that
 // ends before the length the server announced was cut off: some stacks
-// report that as a normal end, so it is checked here.
+// report that as a normal end, so it is checked here. A body that would
+// grow past its bound fails before the read that crosses it is passed on,
+// and one that ends short of an exact bound fails too. So does an attempt
+// whose body arrives too slowly: a trickle stays inside every read
+// time-out, so the pace is judged over the whole body.
 template <typename ReadFn>
-bool ReadBodyInto(BodySink& sink, size_t readSize, uint64_t announcedLength, TransferStatus& status, ReadFn read) {
+bool ReadBodyInto(BodySink& sink, const AttemptSettings& settings, uint64_t announcedLength, TransferStatus& status,
+                  ReadFn read) {
     struct alignas(32) Chunk {
         char bytes[kMaxReadSize];
     };
-    if (!sink.Begin()) {
-        status.error = GetLastError();
+    auto fail = [&](uint32_t error, bool begun) {
+        status.error = error;
+        if (begun) sink.Discard();
         return false;
-    }
+    };
+    if (!AnnouncedLengthFits(announcedLength, settings.bound)) return fail(kErrorBodyTooLong, false);
+    if (!sink.Begin()) return fail(GetLastError(), false);
     auto chunk = std::make_unique<Chunk>();
-    size_t size = readSize < kMaxReadSize ? readSize : kMaxReadSize;
+    size_t size = settings.readSize < kMaxReadSize ? settings.readSize : kMaxReadSize;
+    RetrievalPace pace(settings.paceWindowMs, settings.paceMinBytes, settings.clockMs());
     uint64_t received = 0;
     for (;;) {
         DWORD bytesRead = 0;
-        if (!read(chunk->bytes, static_cast<DWORD>(size), &bytesRead)) {
-            status.error = GetLastError();
-            sink.Discard();
-            return false;
-        }
+        if (!read(chunk->bytes, static_cast<DWORD>(size), &bytesRead)) return fail(GetLastError(), true);
         if (bytesRead == 0) {
             if (announcedLength != kUnknownLength && received != announcedLength) {
-                status.error = kErrorConnectionAborted;
-                sink.Discard();
-                return false;
+                return fail(kErrorConnectionAborted, true);
             }
+            if (settings.bound.exact && received != settings.bound.maxBytes) return fail(kErrorConnectionAborted, true);
             return sink.Accept();
         }
-        received += bytesRead;
-        if (!sink.Write(chunk->bytes, bytesRead)) {
-            status.error = GetLastError();
-            sink.Discard();
-            return false;
+        if (bytesRead > settings.bound.maxBytes - received) return fail(kErrorBodyTooLong, true);
+        if (announcedLength != kUnknownLength && bytesRead > announcedLength - received) {
+            return fail(kErrorBodyTooLong, true);  // more than the server announced
         }
+        received += bytesRead;
+        if (!sink.Write(chunk->bytes, bytesRead)) return fail(GetLastError(), true);
+        if (!pace.Keep(settings.clockMs(), received)) return fail(kErrorTooSlow, true);
     }
 }
 

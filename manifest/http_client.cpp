@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "files/unique_handle.h"
 #include "manifest/http_attempt.h"
 #include "manifest/http_series.h"
 #include "manifest/manifest_shape.h"
 #include "manifest/sha256.h"
+#include "manifest/transfer_limits.h"
 #include "manifest/windows_version.h"
 
 namespace quilmo {
@@ -15,23 +18,39 @@ const wchar_t kUserAgent[] = L"Quilmo-Installer/2026";
 
 namespace {
 
-// Time-outs and read sizes per transfer kind and stack.
-constexpr AttemptSettings kMemoryOverWinHttp = {15000, 8192};
-constexpr AttemptSettings kMemoryOverWinInet = {20000, 4096};
-constexpr AttemptSettings kFileOverEither = {30000, 32768};
+uint64_t TickMs() { return GetTickCount64(); }
 
+// Time-outs and read sizes per transfer kind and stack, with the body's
+// bound and the pace it must keep.
+AttemptSettings Settings(unsigned timeoutMs, size_t readSize, BodyBound bound) {
+    const TransferLimits& limits = CurrentTransferLimits();
+    return {timeoutMs, readSize, bound, limits.paceWindowMs, limits.paceMinBytes, TickMs};
+}
+AttemptSettings MemoryOverWinHttp(BodyBound bound) { return Settings(15000, 8192, bound); }
+AttemptSettings MemoryOverWinInet(BodyBound bound) { return Settings(20000, 4096, bound); }
+AttemptSettings FileOverEither(BodyBound bound) { return Settings(30000, 32768, bound); }
+
+// Holds a body of at most maxBytes (the reader stops before more). The
+// buffer grows by doubling but never beyond the bound, so a body at the
+// bound costs its own size and the half-size buffer it grew out of.
 class MemorySink : public BodySink {
 public:
-    explicit MemorySink(bool requireManifestShape) : requireManifestShape_(requireManifestShape) {}
+    MemorySink(bool requireManifestShape, uint64_t maxBytes)
+        : requireManifestShape_(requireManifestShape), maxBytes_(maxBytes) {}
     bool Begin() override {
         body_.clear();
         return true;
     }
     bool Write(const char* data, size_t size) override {
+        const size_t needed = body_.size() + size;
+        if (needed > body_.capacity()) {
+            uint64_t grown = std::max<uint64_t>(needed, 2 * static_cast<uint64_t>(body_.capacity()));
+            body_.reserve(static_cast<size_t>(std::min<uint64_t>(grown, std::max<uint64_t>(maxBytes_, needed))));
+        }
         body_.append(data, size);
         return true;
     }
-    void Discard() override { body_.clear(); }
+    void Discard() override { std::string().swap(body_); }
     bool Accept() override {
         bool accepted = !body_.empty() && (!requireManifestShape_ || HasManifestShape(body_));
         if (!accepted) body_.clear();
@@ -41,6 +60,7 @@ public:
 
 private:
     bool requireManifestShape_;
+    uint64_t maxBytes_;
     std::string body_;
 };
 
@@ -105,28 +125,32 @@ private:
 
 }  // namespace
 
-std::string FetchText(const std::string& url, bool requireManifestShape) {
-    MemorySink sink(requireManifestShape);
-    SystemAttemptRunner runner(sink, kMemoryOverWinHttp, kMemoryOverWinInet);
+std::string FetchText(const std::string& url, bool requireManifestShape, uint64_t maxBytes) {
+    const BodyBound bound = {maxBytes, false};
+    MemorySink sink(requireManifestShape, maxBytes);
+    SystemAttemptRunner runner(sink, MemoryOverWinHttp(bound), MemoryOverWinInet(bound));
     if (!RunFetchSeries(runner, url)) return std::string();
     return sink.Take();
 }
 
-bool DownloadFile(const std::string& url, const std::wstring& destinationPath) {
+bool DownloadFile(const std::string& url, const std::wstring& destinationPath,
+                  const std::optional<uint64_t>& listedSize) {
+    const BodyBound bound = FileBodyBound(listedSize);
     FileSink sink(destinationPath);
-    SystemAttemptRunner runner(sink, kFileOverEither, kFileOverEither);
+    SystemAttemptRunner runner(sink, FileOverEither(bound), FileOverEither(bound));
     return RunFetchSeries(runner, url);
 }
 
 bool DownloadFile(const std::string& url, const std::wstring& destinationPath, Sha256Stream& digest,
-                  std::string& sha256) {
+                  std::string& sha256, const std::optional<uint64_t>& listedSize) {
     if (!digest.Running()) {  // hash the finished file instead
-        bool ok = DownloadFile(url, destinationPath);
+        bool ok = DownloadFile(url, destinationPath, listedSize);
         sha256 = ok ? Sha256OfFile(destinationPath) : std::string();
         return ok;
     }
+    const BodyBound bound = FileBodyBound(listedSize);
     FileSink sink(destinationPath, &digest);
-    SystemAttemptRunner runner(sink, kFileOverEither, kFileOverEither);
+    SystemAttemptRunner runner(sink, FileOverEither(bound), FileOverEither(bound));
     bool ok = RunFetchSeries(runner, url);
     std::string computed = digest.Finish();
     sha256 = ok ? computed : std::string();

@@ -7,6 +7,7 @@
 #include "manifest/manifest_reader.h"
 #include "manifest/sha256.h"
 #include "manifest/signer_certificate.h"
+#include "manifest/transfer_limits.h"
 #include "manifest/url_template.h"
 #include "startup/installer_log.h"
 
@@ -48,7 +49,7 @@ bool LooksLikeRawDer(const std::string& file) {
 // Returns the first signature any of the URLs serves, and which one.
 std::string FetchFirstSignature(const std::vector<std::string>& urls) {
     for (size_t i = 0; i < urls.size(); ++i) {
-        std::string signature = FetchText(urls[i], false);
+        std::string signature = FetchText(urls[i], false, CurrentTransferLimits().signatureBytes);
         if (signature.empty()) continue;
         WriteLog("manifest sig fetched from index=" + std::to_string(i) + " url=" + urls[i]);
         return signature;
@@ -108,7 +109,7 @@ bool FetchManifestFrom(const ManifestSource& source, const ExpectedSigner& signe
                        std::wstring& message) {
     manifest.clear();
     message.clear();
-    std::string body = FetchText(ManifestUrl(source.downloadBaseUrl), true);
+    std::string body = FetchText(ManifestUrl(source.downloadBaseUrl), true, CurrentTransferLimits().manifestBytes);
     if (body.empty()) {
         message = kServerUnreachable;
         return false;

@@ -67,6 +67,53 @@ std::string::size_type NextElementSearchStart(const std::string& text, std::stri
     return comma != kNone ? comma + 1 : close + 1;
 }
 
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsIgnoringAsciiCase(const std::string& text, const char* word) {
+    std::string::size_type i = 0;
+    for (; word[i] != '\0'; ++i) {
+        if (i >= text.size() || AsciiUpper(text[i]) != word[i]) return false;
+    }
+    return i == text.size();
+}
+
+// "1" to "9", "0", and the superscripts ¹ ² ³ (UTF-8), which Windows also
+// takes as the number of a COM or LPT port.
+bool IsPortNumber(const std::string& text) {
+    if (text.size() == 1) return text[0] >= '0' && text[0] <= '9';
+    return text == "\xC2\xB9" || text == "\xC2\xB2" || text == "\xC2\xB3";
+}
+
+// Windows opens the device, not a file, for these names, also with any
+// extension and with blanks before the first dot.
+bool IsDeviceName(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}) {
+        if (EqualsIgnoringAsciiCase(stem, device)) return true;
+    }
+    if (stem.size() < 4) return false;
+    const std::string prefix = stem.substr(0, 3);
+    return (EqualsIgnoringAsciiCase(prefix, "COM") || EqualsIgnoringAsciiCase(prefix, "LPT")) &&
+           IsPortNumber(stem.substr(3));
+}
+
+bool IsForbiddenNameByte(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
+}
+
+// A name Windows stores and opens as written: trailing dots and blanks are
+// dropped silently, so such a name would be another file's, and a device
+// name or a wildcard never names a file at all.
+bool WindowsHoldsName(const std::string& name) {
+    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    for (char c : name) {
+        if (IsForbiddenNameByte(c)) return false;
+    }
+    return !IsDeviceName(name);
+}
+
 std::string WithBackslashes(std::string path) {
     for (char& c : path) {
         if (c == '/') c = '\\';
@@ -74,12 +121,20 @@ std::string WithBackslashes(std::string path) {
     return path;
 }
 
+// The entry, and whether its "size" (when there is one) is a byte count.
 ManifestFileEntry ReadElement(const std::string& element, const std::string& version,
-                              const std::string& downloadBaseUrl) {
+                              const std::string& downloadBaseUrl, bool& sizeValid) {
     ManifestFileEntry entry;
     entry.url = ExpandUrlTemplate(GetManifestValue(element, "url"), version, downloadBaseUrl);
     entry.path = WithBackslashes(GetManifestValue(element, "path"));
     entry.hash = GetManifestValue(element, "hash");
+    const std::string sizeText = GetManifestValue(element, "size");
+    sizeValid = true;
+    if (!sizeText.empty()) {
+        uint64_t size = 0;
+        sizeValid = ParseListedSize(sizeText, size);
+        if (sizeValid) entry.size = size;
+    }
     return entry;
 }
 
@@ -154,9 +209,11 @@ bool ReadFileEntries(const std::string& manifest, const std::string& version, co
         const std::string::size_type close = MatchingBrace(manifest, open);
         if (close == kNone) break;  // a truncated manifest ends the list
 
-        ManifestFileEntry entry = ReadElement(manifest.substr(open, close - open + 1), version, downloadBaseUrl);
+        bool sizeValid = true;
+        ManifestFileEntry entry =
+            ReadElement(manifest.substr(open, close - open + 1), version, downloadBaseUrl, sizeValid);
         if (!entry.url.empty() && !entry.path.empty()) {
-            if (!IsSafeRelativePath(entry.path) || !IsSha256Hex(entry.hash)) {
+            if (!IsSafeRelativePath(entry.path) || !IsSha256Hex(entry.hash) || !sizeValid) {
                 badPath = entry.path;
                 badHash = entry.hash;
                 entries.clear();
@@ -172,7 +229,27 @@ bool ReadFileEntries(const std::string& manifest, const std::string& version, co
 bool IsSafeRelativePath(const std::string& path) {
     if (path.empty()) return false;
     if (path.find(':') != kNone || path.find("..") != kNone) return false;
-    return !(path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]));
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return false;
+    // One leading separator still means the version directory itself.
+    std::string::size_type start = IsSeparator(path[0]) ? 1 : 0;
+    for (;;) {
+        std::string::size_type end = start;
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        if (!WindowsHoldsName(path.substr(start, end - start))) return false;
+        if (end == path.size()) return true;
+        start = end + 1;
+    }
+}
+
+bool ParseListedSize(const std::string& text, uint64_t& size) {
+    if (text.empty() || text.size() > 19) return false;  // 19 digits always fit
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    size = value;
+    return true;
 }
 
 bool IsSha256Hex(const std::string& hash) {

@@ -176,7 +176,7 @@ AttemptResult RunWinHttpAttempt(const std::string& url, bool useSystemProxy, Tra
     SetResponseTimeout(request.get(), settings.timeoutMs);
 
     if (!Exchange(request.get(), status) || !ReadStatusCode(request.get(), status)) return result;
-    result.succeeded = ReadBodyInto(sink, settings.readSize, AnnouncedLength(request.get()), status, [&](char* buffer, DWORD size, DWORD* read) {
+    result.succeeded = ReadBodyInto(sink, settings, AnnouncedLength(request.get()), status, [&](char* buffer, DWORD size, DWORD* read) {
         return WinHttpReadData(request.get(), buffer, size, read) != FALSE;
     });
     return result;

@@ -131,7 +131,7 @@ AttemptResult RunWinInetAttempt(const std::string& url, TransportMode mode, cons
         return result;
     }
     if (!StatusAllowsBody(request.get(), status)) return result;
-    result.succeeded = ReadBodyInto(sink, settings.readSize, AnnouncedLength(request.get()), status, [&](char* buffer, DWORD size, DWORD* read) {
+    result.succeeded = ReadBodyInto(sink, settings, AnnouncedLength(request.get()), status, [&](char* buffer, DWORD size, DWORD* read) {
         return InternetReadFile(request.get(), buffer, size, read) != FALSE;
     });
     return result;

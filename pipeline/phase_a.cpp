@@ -266,7 +266,7 @@ StepOutcome VerifyPresentFiles(InstallRun& run) {
 bool DownloadVerifiedFile(const ManifestFileEntry& entry, const std::wstring& local, Sha256Stream& digestStream) {
     std::wstring temporary = local + L".__qmdl_" + RandomHexToken() + L".tmp";
     std::string digest;
-    if (!DownloadFile(entry.url, temporary, digestStream, digest)) {  // leaves no file behind
+    if (!DownloadFile(entry.url, temporary, digestStream, digest, entry.size)) {  // leaves no file behind
         WriteLog("download failed=" + entry.path);
         SetStatusText("下载失败: " + entry.path);
         return false;

@@ -11,6 +11,7 @@
 #include "pipeline/reporting.h"
 #include "pipeline/run_installer.h"
 #include "registration/installed_version.h"
+#include "startup/fatal_error.h"
 #include "startup/installer_log.h"
 
 namespace quilmo {
@@ -19,7 +20,7 @@ namespace {
 
 std::atomic<bool> g_manifestThreadRunning{false};
 
-DWORD WINAPI WorkerRoutine(LPVOID) { return static_cast<DWORD>(RunInstaller()); }
+DWORD WINAPI WorkerRoutine(LPVOID) { return static_cast<DWORD>(RunGuarded("worker", RunInstaller)); }
 
 void StoreInstalledVersion() {
     InstalledVersion installed = FindInstalledVersion();
@@ -74,13 +75,16 @@ bool StartWorker() {
 DWORD WINAPI ManifestThread(LPVOID) {
     Sleep(300);
     if (MainWindowExists()) {
-        std::string manifest;
-        std::wstring message;
-        if (FetchManifest(manifest, message)) {
-            AcceptManifest(manifest);
-        } else {
-            RejectManifest(message);
-        }
+        RunGuarded("manifest", [] {
+            std::string manifest;
+            std::wstring message;
+            if (FetchManifest(manifest, message)) {
+                AcceptManifest(manifest);
+            } else {
+                RejectManifest(message);
+            }
+            return 0;
+        });
     }
     g_manifestThreadRunning = false;
     return 0;

@@ -7,6 +7,7 @@
 #include "pipeline/run_installer.h"
 #include "startup/base_path.h"
 #include "startup/command_line.h"
+#include "startup/fatal_error.h"
 #include "startup/installer_log.h"
 #include "startup/subcommands.h"
 #include "startup/window_mode.h"
@@ -55,7 +56,7 @@ void RestartLog() {
 int RunSilent() {
     State().busy = true;
     WriteLog("enter silent RunInstaller");
-    int code = RunInstaller();
+    int code = RunGuarded("main", RunInstaller);
     WriteLog("silent RunInstaller returned code=" + std::to_string(code));
     return code;
 }
@@ -67,6 +68,7 @@ int RunEntryPoint(const std::vector<std::wstring>& args, int showCommand) {
     int subCommandCode = 0;
     if (RunSubCommand(commandLine, args, subCommandCode)) return subCommandCode;
 
+    InstallFatalErrorHandler();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     InstallerState& state = State();
     state.autoMode = commandLine.autoMode;

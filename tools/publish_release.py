@@ -7,7 +7,9 @@
 
 The output directory receives
   install.json                 the manifest: every payload file with its url
-                               template, relative path and SHA-256
+                               template, relative path, SHA-256 and size in
+                               bytes (installers that predate "size" read the
+                               same entries and ignore it)
   files/<version>/...          the payload, where the default url templates point
   manifest-sigs/<sha256>.sig   detached CMS signature of install.json (DER),
                                named by the SHA-256 of install.json's bytes
@@ -34,7 +36,10 @@ DEFAULT_URL_PREFIX = "[host]files/[vision]/"
 VERSION_RE = re.compile(r"[0-9A-Za-z.+-]+")
 # Characters Windows cannot store in a file name (separators are checked apart).
 WINDOWS_BAD_CHARS = set('<>"|?*') | {chr(c) for c in range(32)} | {"\x7f"}
-WINDOWS_DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{p}{n}" for p in ("COM", "LPT") for n in range(1, 10)}
+# Names Windows opens as a device, with any extension too; the superscript
+# digits count as port numbers.
+WINDOWS_DEVICE_NAMES = ({"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}
+                        | {f"{p}{n}" for p in ("COM", "LPT") for n in "0123456789\u00b9\u00b2\u00b3"})
 # The installer expands these anywhere in a url, the file name part included.
 URL_PLACEHOLDERS = ("[host]", "[vision]", "[rand]")
 JSON_BLANKS = " \t\n\v\f\r"
@@ -85,6 +90,8 @@ def text_problem(value):
 
 
 def windows_name_problem(name):
+    if name in ("", "."):
+        return 'has an empty or "." component'
     if any(c in WINDOWS_BAD_CHARS for c in name):
         return 'contains a character Windows does not allow in file names (<>"|?* or a control character)'
     if name.endswith((".", " ")):
@@ -175,28 +182,30 @@ def check_out(args):
 # ---- payload ----------------------------------------------------------------
 
 def copy_file(dir_fd, name, rel, st, dest):
-    """Copies one regular file, returning the SHA-256 of exactly the bytes copied."""
+    """Copies one regular file, returning the SHA-256 and the length of exactly
+    the bytes copied."""
     # O_NOFOLLOW and the inode comparison: the file checked is the file read.
     fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=dir_fd)
     try:
         now = os.fstat(fd)
         if not stat.S_ISREG(now.st_mode) or (now.st_dev, now.st_ino) != (st.st_dev, st.st_ino):
             raise Refusal(f"payload entry {rel!r} changed while being read")
-        digest = hashlib.sha256()
+        digest, size = hashlib.sha256(), 0
         with open(fd, "rb", closefd=False) as src, open(dest, "xb") as dst:
             while True:
                 chunk = src.read(CHUNK)
                 if not chunk:
                     break
                 digest.update(chunk)
+                size += len(chunk)
                 dst.write(chunk)
-        return digest.hexdigest()
+        return digest.hexdigest(), size
     finally:
         os.close(fd)
 
 
 def copy_payload(payload, dest):
-    """Copies the payload tree to dest; returns [(relative path, sha256)]."""
+    """Copies the payload tree to dest; returns [(relative path, (sha256, size))]."""
     entries = []
 
     def walk(dir_fd, rel_dir, dest_dir):
@@ -259,7 +268,7 @@ def dump(value):
 
 def manifest_text(fields, files):
     head = ",".join(f"{dump(key)}:{dump(value)}" for key, value in fields)
-    lines = [dump({"url": url, "path": path, "hash": digest}) for url, path, digest in files]
+    lines = [dump({"url": url, "path": path, "hash": digest, "size": size}) for url, path, digest, size in files]
     return "{" + head + ',"Files":[\n' + ",\n".join(lines) + "\n]}\n"
 
 
@@ -330,7 +339,7 @@ def installer_files(text):
         if close < 0:
             return files
         element = text[open_:close + 1]
-        entry = tuple(installer_value(element, k) for k in ("url", "path", "hash"))
+        entry = tuple(installer_value(element, k) for k in ("url", "path", "hash", "size"))
         if entry[0] and entry[1]:
             files.append(entry)
         comma, list_end = text.find(",", close + 1), text.find("]", close + 1)
@@ -349,7 +358,10 @@ def check_reads_back(text, fields, files):
     got = installer_files(text)
     if got is None:
         raise Refusal('the installer would not find the "Files" list in install.json')
-    for index, expected in enumerate(files):
+    # Read with "size" as text, the way the installer takes it; without it,
+    # the entries are what an installer that predates "size" reads.
+    for index, (url, path, digest, size) in enumerate(files):
+        expected = (url, path, digest, str(size))
         if index >= len(got) or got[index] != expected:
             raise Refusal(f"the installer would misread the entry for {expected[1]!r}")
     if len(got) != len(files):
@@ -399,7 +411,7 @@ def build(tmp, payload, args):
 
     fields = [("AppName", args.app_name), ("AppDes", args.app_des), ("Vison", args.version)]
     fields += [(key, value) for key, value in (("VSTO", args.vsto), ("Cmd", args.cmd)) if value is not None]
-    files = [(args.url_prefix + rel, rel, digest) for rel, digest in entries]
+    files = [(args.url_prefix + rel, rel, digest, size) for rel, (digest, size) in entries]
     text = manifest_text(fields, files)
     check_reads_back(text, fields, files)
     data = text.encode("utf-8")

@@ -21,6 +21,7 @@
 #include "manifest/manifest_reader.h"
 #include "manifest/sha256.h"
 #include "startup/installer_log.h"
+#include "support/entry_path_table.h"
 #include "support/log_reader.h"
 #include "support/release_server.h"
 #include "support/scratch_dir.h"
@@ -338,6 +339,44 @@ INSTANTIATE_TEST_SUITE_P(
                     AbortCase{"empty", "file list empty", true},
                     AbortCase{"badversion", "failed to allocate unique staging directory", false}),
     [](const testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.release); });
+
+// Each name Windows cannot hold as listed (a device, a trailing dot or
+// blank, an empty component, a wildcard or control character), alone in a
+// signed release: refused before anything is fetched, where it used to hang
+// on a device or write the payload into one.
+TEST_F(InstallRun, EntryNamesWindowsCannotHoldEndTheRunBeforeAnyDownload) {
+    for (const EntryPathRow& row : EntryPathTable()) {
+        if (row.accepted) continue;
+        SCOPED_TRACE("entry_paths.txt line " + std::to_string(row.line) + ": " + row.path);
+        Reset();
+        ReleaseServer::UseInstallRelease("badname_" + std::to_string(row.line));
+        ASSERT_EQ(RunSetup({L"/silent"}, 30000), 1);
+        std::vector<std::string> log = LogMessages();
+        EXPECT_EQ(CountPrefix(log, "abort: invalid manifest file entry path=" + WithBackslashes(row.path) + " hash="), 1u);
+        EXPECT_EQ(log.back(), "silent RunInstaller returned code=1");
+        EXPECT_EQ(CountPrefix(log, "download needed count="), 0u);
+        EXPECT_TRUE(PayloadRequestCounts().empty());
+    }
+}
+
+TEST_F(InstallRun, EntryNamesWindowsHoldsAreInstalledUnderThoseNames) {
+    Release release = ServedRelease("goodnames");
+    std::vector<EntryPathRow> rows = EntryPathTable();
+    ASSERT_EQ(release.entries.size(),
+              static_cast<size_t>(std::count_if(rows.begin(), rows.end(), [](const EntryPathRow& r) { return r.accepted; })));
+    EXPECT_EQ(SilentInstall("goodnames"), 1);
+    std::vector<std::string> log = LogMessages();
+    std::wstring target = BaseDir() + L"2026.7.1\\";
+    ExpectInOrder(log, {"target path=" + WideToUtf8(target), "download needed count=" + std::to_string(release.entries.size()),
+                        "download failed count=0"});
+    ExpectVerifiedFiles(release, target);
+    std::vector<std::wstring> files;
+    ListFiles(target.substr(0, target.size() - 1), L"", files);
+    std::set<std::string> listed, found;
+    for (const ManifestFileEntry& entry : release.entries) listed.insert(entry.path);
+    for (const std::wstring& file : files) found.insert(WideToUtf8(file));
+    EXPECT_EQ(found, listed);
+}
 
 TEST_F(InstallRun, BaseLockHeldElsewhereIsLoggedAndTheRunGoesOn) {
     std::wstring base = BaseDir();

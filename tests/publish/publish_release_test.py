@@ -2,7 +2,10 @@
 """Tests for tools/publish_release.py, run as the vendor runs it: as a
 subprocess, against a payload, certificate and key made here at run time."""
 import base64
+import contextlib
 import hashlib
+import importlib.util
+import io
 import json
 import os
 import re
@@ -28,6 +31,32 @@ PAYLOAD = {
 }
 
 KEYS = None  # filled by setUpModule
+# The entry paths Windows holds as listed, shared with the installer's tests.
+ENTRY_PATHS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "entry_paths.txt")
+
+
+def entry_path_table():
+    r"""[(line number, accepted, path)] of the shared table; \xNN and \\ undone."""
+    rows = []
+    with open(ENTRY_PATHS, "rb") as f:
+        for number, line in enumerate(f.read().split(b"\n"), 1):
+            line = line.rstrip(b"\r")
+            if not line or line.startswith(b"#"):
+                continue
+            verdict, escaped = line.split(b"\t", 1)
+            if verdict not in (b"accept", b"refuse"):
+                raise ValueError(f"entry_paths.txt line {number}: neither accept nor refuse")
+            path = re.sub(rb"\\(\\|x([0-9A-Fa-f]{2}))",
+                          lambda m: bytes([int(m.group(2), 16)]) if m.group(2) else b"\\", escaped)
+            rows.append((number, verdict == b"accept", path.decode("utf-8")))
+    return rows
+
+
+def load_tool():
+    spec = importlib.util.spec_from_file_location("publish_release", TOOL)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
 def openssl(*args):
@@ -132,9 +161,22 @@ class ManifestTest(unittest.TestCase):
     def test_file_entries(self):
         for run, prefix in ((self.plain, DEFAULT_PREFIX), (self.prefixed, "https://cdn.example/rel/")):
             with self.subTest(prefix=prefix):
-                expected = [[("url", prefix + rel), ("path", rel), ("hash", sha256(PAYLOAD[rel]))]
-                            for rel in sorted(PAYLOAD)]
+                expected = [[("url", prefix + rel), ("path", rel), ("hash", sha256(PAYLOAD[rel])),
+                             ("size", len(PAYLOAD[rel]))] for rel in sorted(PAYLOAD)]
                 self.assertEqual(dict(run.json(object_pairs_hook=list))["Files"], expected)
+
+    def test_entries_with_size_read_like_entries_without(self):
+        # By the installer's byte-level rules, an installer that predates
+        # "size" reads the same url, path and hash from every entry.
+        tool = load_tool()
+        text = self.plain.raw.decode("utf-8")
+        stripped = re.sub(r',"size":[0-9]+\}', "}", text)
+        self.assertNotEqual(stripped, text)
+        with_size = tool.installer_files(text)
+        without = tool.installer_files(stripped)
+        self.assertEqual([entry[:3] for entry in with_size], [entry[:3] for entry in without])
+        self.assertEqual([entry[3] for entry in with_size], [str(len(PAYLOAD[rel])) for rel in sorted(PAYLOAD)])
+        self.assertEqual({entry[3] for entry in without}, {""})
 
     def test_files_served_where_default_templates_point(self):
         # What a static server rooted at --out hands to the installer.
@@ -297,6 +339,56 @@ class RefusalTest(unittest.TestCase):
                 # Nothing written, nothing half-built left next to --out, the old tree untouched.
                 self.assertEqual(listing(case_dir), before)
                 self.assertEqual(os.path.lexists(out), out_existed)
+
+
+class EntryPathTableTest(unittest.TestCase):
+    """The tool refuses exactly the names the installer refuses: one table."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.rows = entry_path_table()
+        cls.tool = load_tool()
+
+    def test_every_row_judged_as_the_table_says(self):
+        self.assertTrue(any(accepted for _, accepted, _ in self.rows))
+        self.assertTrue(any(not accepted for _, accepted, _ in self.rows))
+        for number, accepted, path in self.rows:
+            with self.subTest(line=number, path=path):
+                self.assertEqual(self.tool.path_problem(path) is None, accepted, self.tool.path_problem(path))
+
+    def test_accepted_names_are_published_as_they_are(self):
+        accepted = sorted(path for _, ok, path in self.rows if ok)
+        work = tempfile.mkdtemp(prefix="publish-names-")
+        self.addCleanup(shutil.rmtree, work, True)
+        payload = os.path.join(work, "payload")
+        write_payload(payload, {path: path.encode("utf-8") for path in accepted})
+        result = run_tool(payload, os.path.join(work, "out"))
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        with open(os.path.join(work, "out", "install.json"), encoding="utf-8") as f:
+            files = json.load(f)["Files"]
+        self.assertEqual(sorted(entry["path"] for entry in files), accepted)
+
+    def test_refused_names_stop_the_tool(self):
+        for number, accepted, path in self.rows:
+            # Empty and "." components cannot exist in a directory tree.
+            if accepted or any(part in ("", ".") for part in path.split("/")):
+                continue
+            with self.subTest(line=number, path=path):
+                work = tempfile.mkdtemp(prefix="publish-badname-")
+                self.addCleanup(shutil.rmtree, work, True)
+                payload = os.path.join(work, "payload")
+                try:
+                    write_payload(payload, {"good.dll": b"good", path: b"bad"})
+                except OSError as e:
+                    self.skipTest(f"this file system cannot hold {path!r}: {e}")
+                # In this process: the refusal comes before any signing.
+                stderr = io.StringIO()
+                with contextlib.redirect_stderr(stderr):
+                    code = self.tool.main(["--payload", payload, "--version", VERSION, "--cert", KEYS["cert"],
+                                           "--key", KEYS["key"], "--out", os.path.join(work, "out")])
+                self.assertEqual(code, 1)
+                self.assertIn("payload entry", stderr.getvalue())
+                self.assertEqual(sorted(os.listdir(work)), ["payload"])
 
 
 def listing(root):

@@ -10,6 +10,7 @@ import hashlib
 import json
 import os
 import random
+import re
 import sys
 
 work = sys.argv[1]
@@ -34,13 +35,17 @@ def dump(value):
     return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
-def hand_made(case, version, entries, served):
-    """entries: (url, path, hash) rows; served: {relative url path: bytes}."""
+def hand_made(case, version, entries, served, raw_controls=False):
+    """entries: (url, path, hash) rows; served: {relative url path: bytes}.
+    With raw_controls, control characters stand in the text as they are (the
+    installer does not decode \\uXXXX)."""
     root = os.path.join(work, case)
     for rel, data in served.items():
         write(os.path.join(root, rel), data)
     head = f'"AppName":"奎墨","AppDes":"","Vison":{dump(version)}'
     lines = [dump({"url": u, "path": p, "hash": h}) for u, p, h in entries]
+    if raw_controls:
+        lines = [re.sub(r"\\u00([01][0-9a-f])", lambda m: chr(int(m.group(1), 16)), line) for line in lines]
     write(os.path.join(root, "install.json"), ("{" + head + ',"Files":[\n' + ",\n".join(lines) + "\n]}\n").encode())
 
 
@@ -97,3 +102,26 @@ hand_made("dupes", "2026.5.1",
 rows = [(f"[host]files/2026.6.1/missing_{i:05d}.bin", f"批量/文件_{i:05d}.bin", sha(str(i).encode()))
         for i in range(20000)]
 hand_made("stress", "2026.6.1", rows, {})
+
+# Entry names from the shared table of what Windows holds as listed: each
+# refused one alone in a release of its own ("badname_" + its table line),
+# and every accepted one together in one published release.
+table = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "entry_paths.txt")
+with open(table, "rb") as f:
+    table_lines = f.read().split(b"\n")
+good_names = {}
+for number, line in enumerate(table_lines, 1):
+    line = line.rstrip(b"\r")
+    if not line or line.startswith(b"#"):
+        continue
+    verdict, escaped = line.split(b"\t", 1)
+    name = re.sub(rb"\\(\\|x([0-9A-Fa-f]{2}))",
+                  lambda m: bytes([int(m.group(2), 16)]) if m.group(2) else b"\\", escaped).decode("utf-8")
+    if verdict == b"accept":
+        good_names[name] = blob(512)
+    else:
+        hand_made(f"badname_{number}", "2026.7.2",
+                  [("[host]files/2026.7.2/bad.dll", name, sha(good))], {"files/2026.7.2/bad.dll": good},
+                  raw_controls=True)
+for rel, data in good_names.items():
+    write(os.path.join(work, "goodnames", *rel.split("/")), data)

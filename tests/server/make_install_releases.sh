@@ -34,6 +34,7 @@ release v2 2026.2.1
 release nine 2026.3.1
 release ten 2026.3.2
 release twelve 2026.3.3
+release goodnames 2026.7.1
 
 # One byte of the manifest changed after signing (no signed attributes, so
 # that the verifier compares the content itself).
@@ -44,7 +45,7 @@ cp -r "$out/v1" "$out/nosig"
 rm -rf "$out/nosig/manifest-sigs" "$out/nosig/install.json.sig"
 
 # Hand-made manifests, written by the payload script next to their files.
-for case in unsafe empty dupes stress badversion; do
+for case in unsafe empty dupes stress badversion $(cd "$work" && ls -d badname_*); do
   mkdir -p "$out/$case"
   cp -r "$work/$case/." "$out/$case/"
   sign_by_hand "$case"

@@ -1,10 +1,13 @@
 #include "manifest/manifest_reader.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/entry_path_table.h"
 
 namespace quilmo {
 namespace {
@@ -180,7 +183,7 @@ TEST(ReadFileEntries, ReadsEntriesInOrderWithExpandedUrls) {
 }
 
 TEST(ReadFileEntries, ReplacesWhatTheCallerPassedIn) {
-    std::vector<ManifestFileEntry> entries{{"u", "p", kHash}};
+    std::vector<ManifestFileEntry> entries{{"u", "p", kHash, std::nullopt}};
     std::string badPath = "old", badHash = "old";
     EXPECT_TRUE(ReadFileEntries(Manifest(Element("[host]a", "a")), "1", kBase, entries, badPath, badHash));
     EXPECT_EQ(PathsOf(entries), std::vector<std::string>{"a"});
@@ -272,6 +275,99 @@ INSTANTIATE_TEST_SUITE_P(
                     RejectCase{"TwoLeadingBackslashes", R"(\\\\server\\x.dll)", kHash, "\\\\server\\x.dll"},
                     RejectCase{"SlashThenBackslash", R"(/\\x.dll)", kHash, "\\\\x.dll"}),
     [](const testing::TestParamInfo<RejectCase>& info) { return info.param.name; });
+
+// The names Windows cannot hold as listed (devices, trailing dots and
+// blanks, empty components, wildcards, control characters) come from the
+// table the publishing tool is checked against as well.
+TEST(EntryPathTable, ReaderTakesExactlyTheNamesWindowsHolds) {
+    const std::vector<test::EntryPathRow> rows = test::EntryPathTable();
+    ASSERT_TRUE(std::any_of(rows.begin(), rows.end(), [](const test::EntryPathRow& r) { return r.accepted; }));
+    ASSERT_TRUE(std::any_of(rows.begin(), rows.end(), [](const test::EntryPathRow& r) { return !r.accepted; }));
+    for (const test::EntryPathRow& row : rows) {
+        const std::string stored = test::WithBackslashes(row.path);
+        EXPECT_EQ(IsSafeRelativePath(stored), row.accepted) << "line " << row.line << ": " << stored;
+        // Alone in a manifest: taken, or the whole read fails naming it.
+        ReadResult r = Read(Manifest(kA + "," + Element("[host]x", test::JsonEscaped(row.path))));
+        EXPECT_EQ(r.ok, row.accepted) << "line " << row.line << ": " << stored;
+        if (row.accepted) {
+            EXPECT_EQ(PathsOf(r.entries), (std::vector<std::string>{"a.dll", stored})) << "line " << row.line;
+        } else {
+            EXPECT_TRUE(r.entries.empty());
+            EXPECT_EQ(r.badPath, stored) << "line " << row.line;
+        }
+    }
+}
+
+// ---- The optional "size" ----
+
+struct SizeCase {
+    const char* name;
+    std::string element;  // with the url "[host]a.dll", path "a.dll" and kHash
+    bool ok;
+    std::optional<uint64_t> size;
+};
+
+class SizeTable : public testing::TestWithParam<SizeCase> {};
+
+const std::string kUrlPathHash = R"("url":"[host]a.dll","path":"a.dll","hash":")" + std::string(kHash) + "\"";
+
+TEST_P(SizeTable, ReadsTheListedLengthOrRefusesTheRelease) {
+    const SizeCase& c = GetParam();
+    ReadResult r = Read(Manifest(c.element + "," + kB));
+    EXPECT_EQ(r.ok, c.ok) << c.element;
+    if (!c.ok) {
+        EXPECT_EQ(r.badPath, "a.dll");
+        EXPECT_EQ(r.badHash, kHash);
+        return;
+    }
+    ASSERT_EQ(PathsOf(r.entries), (std::vector<std::string>{"a.dll", "b.dll"}));
+    EXPECT_EQ(r.entries[0].size, c.size);
+    EXPECT_EQ(r.entries[1].size, std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SizeTable,
+    testing::Values(SizeCase{"Absent", "{" + kUrlPathHash + "}", true, std::nullopt},
+                    SizeCase{"BareLast", "{" + kUrlPathHash + R"(,"size":48213})", true, 48213},
+                    SizeCase{"BareFirstWithBlanks", R"({"size" : 7 ,)" + kUrlPathHash + "}", true, 7},
+                    SizeCase{"QuotedDigits", "{" + kUrlPathHash + R"(,"size":"12"})", true, 12},
+                    SizeCase{"Zero", "{" + kUrlPathHash + R"(,"size":0})", true, 0},
+                    SizeCase{"NineteenDigits", "{" + kUrlPathHash + R"(,"size":9999999999999999999})", true,
+                             9999999999999999999ull},
+                    SizeCase{"EmptyStringIsAbsent", "{" + kUrlPathHash + R"(,"size":""})", true, std::nullopt},
+                    SizeCase{"TwentyDigits", "{" + kUrlPathHash + R"(,"size":10000000000000000000})", false, {}},
+                    SizeCase{"Negative", "{" + kUrlPathHash + R"(,"size":-1})", false, {}},
+                    SizeCase{"Fraction", "{" + kUrlPathHash + R"(,"size":1.5})", false, {}},
+                    SizeCase{"Exponent", "{" + kUrlPathHash + R"(,"size":1e3})", false, {}},
+                    SizeCase{"Hexadecimal", "{" + kUrlPathHash + R"(,"size":"0x10"})", false, {}},
+                    SizeCase{"BlankInString", "{" + kUrlPathHash + R"(,"size":" 12"})", false, {}},
+                    SizeCase{"Null", "{" + kUrlPathHash + R"(,"size":null})", false, {}}),
+    [](const testing::TestParamInfo<SizeCase>& info) { return info.param.name; });
+
+// Installers in use read new manifests unchanged: by the reader's rules an
+// entry with "size" (first, last, bare or quoted) yields the same url, path
+// and hash as without it, and the list walk sees the same elements.
+TEST(ReadFileEntries, SizeChangesNothingElseAnEntryYields) {
+    const std::string c = R"({"url":"https://mirror.example.cn/c.dll" "path":"c.dll" "hash":")" + std::string(kHash) + "\"";
+    const std::string without = Manifest(kA + ",\n" + Element("[host]{b}.dll", "sub/b.dll") + ",\n" + c + "}");
+    const std::string with = Manifest(R"({"size":1024,)" + kA.substr(1) + ",\n" +
+                                      Element("[host]{b}.dll", "sub/b.dll").insert(1, R"("size":"2048",)") + ",\n" +
+                                      c + R"( "size":0})");
+    ReadResult a = Read(without);
+    ReadResult b = Read(with);
+    ASSERT_TRUE(a.ok && b.ok);
+    ASSERT_EQ(a.entries.size(), 3u);
+    ASSERT_EQ(b.entries.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(b.entries[i].url, a.entries[i].url);
+        EXPECT_EQ(b.entries[i].path, a.entries[i].path);
+        EXPECT_EQ(b.entries[i].hash, a.entries[i].hash);
+        EXPECT_EQ(a.entries[i].size, std::nullopt);
+    }
+    EXPECT_EQ(b.entries[0].size, 1024u);
+    EXPECT_EQ(b.entries[1].size, 2048u);
+    EXPECT_EQ(b.entries[2].size, 0u);
+}
 
 TEST(ReadFileEntries, UrlEmptyAfterExpansionIsSkipped) {
     ReadResult r = Read(Manifest(Element("[vision]", "x.dll", "not checked") + "," + kA), "");

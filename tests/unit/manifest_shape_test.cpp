@@ -35,7 +35,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // check fails instead.
                     ShapeCase{"ClosingBracketInsideElementSuffices", R"({"Files":[{"a":{"b":[1]}},"x":1})",
                               true},
-                    ShapeCase{"CutAfterElementWithPlaceholder", R"({"Files":[{"url":"[host]a.dll"})", true}),
+                    ShapeCase{"CutAfterElementWithPlaceholder", R"({"Files":[{"url":"[host]a.dll"})", true},
+                    // Entries carry their size, first or last, bare or quoted.
+                    ShapeCase{"SizeLast", R"({"Files":[{"url":"a","path":"b","hash":"c","size":48213}]})", true},
+                    ShapeCase{"SizeFirstQuoted", R"({"Files":[ {"size":"7","url":"a"},{"size":0}]})", true}),
     [](const testing::TestParamInfo<ShapeCase>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -69,8 +72,8 @@ TEST(ManifestShape, EveryCutOfADownloadIsRefused) {
     // no cut can end on a brace after a ']'.
     const std::string manifest = "\xEF\xBB\xBF{\r\n  \"AppName\": \"\xE5\xA5\x8E\xE5\xA2\xA8\",\r\n"
                                  "  \"Vison\": \"3.2.0\",\r\n  \"Files\": [\r\n"
-                                 "    {\"url\": \"https://mirror.example.cn/a.dll\", \"path\": \"bin/a.dll\", \"hash\": \"00\"},\r\n"
-                                 "    {\"url\": \"https://mirror.example.cn/b.dll\", \"path\": \"bin/b.dll\", \"hash\": \"11\"}\r\n"
+                                 "    {\"url\": \"https://mirror.example.cn/a.dll\", \"path\": \"bin/a.dll\", \"hash\": \"00\", \"size\": 48213},\r\n"
+                                 "    {\"url\": \"https://mirror.example.cn/b.dll\", \"path\": \"bin/b.dll\", \"hash\": \"11\", \"size\": 0}\r\n"
                                  "  ]\r\n}\r\n";
     ASSERT_TRUE(HasManifestShape(manifest));
     const std::string::size_type finalBrace = manifest.rfind('}');
