@@ -121,20 +121,16 @@ std::string WithBackslashes(std::string path) {
     return path;
 }
 
-// The entry, and whether its "size" (when there is one) is a byte count.
+// A "size" that is no byte count is ignored, as every key was before
+// "size" had a meaning: such an entry is bounded by the general cap.
 ManifestFileEntry ReadElement(const std::string& element, const std::string& version,
-                              const std::string& downloadBaseUrl, bool& sizeValid) {
+                              const std::string& downloadBaseUrl) {
     ManifestFileEntry entry;
     entry.url = ExpandUrlTemplate(GetManifestValue(element, "url"), version, downloadBaseUrl);
     entry.path = WithBackslashes(GetManifestValue(element, "path"));
     entry.hash = GetManifestValue(element, "hash");
-    const std::string sizeText = GetManifestValue(element, "size");
-    sizeValid = true;
-    if (!sizeText.empty()) {
-        uint64_t size = 0;
-        sizeValid = ParseListedSize(sizeText, size);
-        if (sizeValid) entry.size = size;
-    }
+    uint64_t size = 0;
+    if (ParseListedSize(GetManifestValue(element, "size"), size)) entry.size = size;
     return entry;
 }
 
@@ -209,11 +205,9 @@ bool ReadFileEntries(const std::string& manifest, const std::string& version, co
         const std::string::size_type close = MatchingBrace(manifest, open);
         if (close == kNone) break;  // a truncated manifest ends the list
 
-        bool sizeValid = true;
-        ManifestFileEntry entry =
-            ReadElement(manifest.substr(open, close - open + 1), version, downloadBaseUrl, sizeValid);
+        ManifestFileEntry entry = ReadElement(manifest.substr(open, close - open + 1), version, downloadBaseUrl);
         if (!entry.url.empty() && !entry.path.empty()) {
-            if (!IsSafeRelativePath(entry.path) || !IsSha256Hex(entry.hash) || !sizeValid) {
+            if (!IsSafeRelativePath(entry.path) || !IsSha256Hex(entry.hash)) {
                 badPath = entry.path;
                 badHash = entry.hash;
                 entries.clear();

@@ -23,15 +23,16 @@ struct ManifestFileEntry {
     std::string url;   // expanded download address
     std::string path;  // relative to the version directory, backslash-separated
     std::string hash;  // SHA-256, 64 hexadecimal digits
-    std::optional<uint64_t> size;  // the file's length in bytes, when listed
+    std::optional<uint64_t> size;  // the file's length in bytes, when listed as one
 };
 
 // The entries of the manifest's "Files" (or "files") list, in order. Elements
 // without a url or path are skipped. False when an element names an unsafe
-// path, a malformed hash or a "size" that is not a decimal byte count: the
-// whole release is refused then, entries is left empty, and badPath/badHash
-// hold that element's values for the log. An element without "size" (or
-// with an empty one) is read exactly as before the key existed.
+// path or a malformed hash: the whole release is refused then, entries is
+// left empty, and badPath/badHash hold that element's values for the log.
+// An element's "size" is taken when it is a decimal byte count and ignored
+// otherwise (as all other keys are), so url, path and hash read the same
+// with or without it.
 bool ReadFileEntries(const std::string& manifest, const std::string& version, const std::string& downloadBaseUrl,
                      std::vector<ManifestFileEntry>& entries, std::string& badPath, std::string& badHash);
 

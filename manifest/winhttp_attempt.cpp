@@ -149,6 +149,17 @@ bool ReadStatusCode(HINTERNET request, TransferStatus& status) {
     return code == 200;
 }
 
+// A read may wait until the whole buffer is filled, so a server that sends
+// a byte now and then would hold one read far longer than any time-out, out
+// of reach of the pace check. Waiting for data first and taking only what
+// has arrived returns after every piece.
+bool ReadAvailable(HINTERNET request, char* buffer, DWORD size, DWORD* read) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) return false;
+    DWORD wanted = (available > 0 && available < size) ? available : size;
+    return WinHttpReadData(request, buffer, wanted, read) != FALSE;
+}
+
 }  // namespace
 
 AttemptResult RunWinHttpAttempt(const std::string& url, bool useSystemProxy, TransportMode mode,
@@ -198,7 +209,7 @@ AttemptResult RunWinHttpAttempt(const std::string& url, bool useSystemProxy, Tra
 
     if (!Exchange(request.get(), status) || !ReadStatusCode(request.get(), status)) return result;
     result.succeeded = ReadBodyInto(sink, settings, AnnouncedLength(request.get()), status, [&](char* buffer, DWORD size, DWORD* read) {
-        return WinHttpReadData(request.get(), buffer, size, read) != FALSE;
+        return ReadAvailable(request.get(), buffer, size, read);
     });
     return result;
 }

@@ -85,6 +85,17 @@ uint64_t AnnouncedLength(HINTERNET request) {
     return std::wcstoull(text, nullptr, 10);
 }
 
+// A synchronous read fills the whole buffer before it returns, so a server
+// that sends a byte now and then would hold one read for hours, out of
+// reach of the pace check. Waiting for data first and taking only what has
+// arrived returns after every piece.
+bool ReadAvailable(HINTERNET request, char* buffer, DWORD size, DWORD* read) {
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+    DWORD wanted = (available > 0 && available < size) ? available : size;
+    return InternetReadFile(request, buffer, wanted, read) != FALSE;
+}
+
 }  // namespace
 
 AttemptResult RunWinInetAttempt(const std::string& url, TransportMode mode, const AttemptSettings& settings,
@@ -132,7 +143,7 @@ AttemptResult RunWinInetAttempt(const std::string& url, TransportMode mode, cons
     }
     if (!StatusAllowsBody(request.get(), status)) return result;
     result.succeeded = ReadBodyInto(sink, settings, AnnouncedLength(request.get()), status, [&](char* buffer, DWORD size, DWORD* read) {
-        return InternetReadFile(request.get(), buffer, size, read) != FALSE;
+        return ReadAvailable(request.get(), buffer, size, read);
     });
     return result;
 }

@@ -2,6 +2,7 @@
 // and WinINet of the Wine prefix. The same tests run as a Windows 10 and as
 // a Windows 7 program (QUILMO_EXPECT_WINDOWS), where the client may degrade.
 #include "manifest/http_client.h"
+#include "manifest/transfer_limits.h"
 
 #include <windows.h>
 
@@ -74,9 +75,9 @@ TEST_F(HttpClient, PrefixReportsTheExpectedWindowsVersion) {
 TEST_F(HttpClient, PlainHttpUrlIsRefusedWithoutARequest) {
     ReleaseServer::PutFile("install.json", kManifest);
     std::string url = ReleaseServer::HttpBase() + "install.json";
-    EXPECT_EQ(FetchText(url, false), "");
+    EXPECT_EQ(FetchText(url, false, kTransferLimits.manifestBytes), "");
     EXPECT_FALSE(DownloadFile(url, destination_));
-    EXPECT_EQ(FetchText("HTTPS:/", false), "");
+    EXPECT_EQ(FetchText("HTTPS:/", false, kTransferLimits.manifestBytes), "");
     EXPECT_TRUE(ReleaseServer::Requests().empty());
     EXPECT_FALSE(FileExists(destination_));
 }
@@ -87,7 +88,7 @@ TEST_F(HttpClient, ServesTheBodyWithOneRequestAndTheProductUserAgent) {
     for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
     ReleaseServer::PutFile("files/a.dll", payload);
 
-    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "install.json?12345", true), kManifest);
+    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "install.json?12345", true, kTransferLimits.manifestBytes), kManifest);
     EXPECT_TRUE(DownloadFile(ReleaseServer::HttpsBase() + "files/a.dll", destination_));
     EXPECT_TRUE(ReadFileBytes(destination_) == payload) << "downloaded bytes differ";
 
@@ -105,7 +106,7 @@ TEST_F(HttpClient, NotFoundMakesTheFourAttemptsOfTheFirstSeriesOnly) {
     ReleaseServer::Script(R"({"/missing": {"status": 404}})");
     std::string url = ReleaseServer::HttpsBase() + "missing";
     DWORD start = GetTickCount();
-    EXPECT_EQ(FetchText(url, false), "");
+    EXPECT_EQ(FetchText(url, false, kTransferLimits.manifestBytes), "");
     EXPECT_GE(GetTickCount() - start, 500u);  // the pause between the two proxy attempts
     EXPECT_EQ(CountRequests("trusted"), 4u);
 
@@ -119,7 +120,7 @@ TEST_F(HttpClient, NotFoundMakesTheFourAttemptsOfTheFirstSeriesOnly) {
 TEST_F(HttpClient, EmptyBodyFailsTextButGivesAnEmptyFile) {
     ReleaseServer::Script(R"({"/empty": {"body": ""}})");
     std::string url = ReleaseServer::HttpsBase() + "empty";
-    EXPECT_EQ(FetchText(url, false), "");
+    EXPECT_EQ(FetchText(url, false, kTransferLimits.manifestBytes), "");
     EXPECT_EQ(CountRequests("trusted"), 4u);
 
     ReleaseServer::ClearRequests();
@@ -132,9 +133,9 @@ TEST_F(HttpClient, EmptyBodyFailsTextButGivesAnEmptyFile) {
 TEST_F(HttpClient, BodyWithoutManifestShapeIsAFailedAttempt) {
     ReleaseServer::PutFile("not-a-manifest.json", "[{\"Files\":[{}]}]");
     std::string url = ReleaseServer::HttpsBase() + "not-a-manifest.json";
-    EXPECT_EQ(FetchText(url, true), "");
+    EXPECT_EQ(FetchText(url, true, kTransferLimits.manifestBytes), "");
     EXPECT_EQ(CountRequests("trusted"), 4u);
-    EXPECT_EQ(FetchText(url, false), "[{\"Files\":[{}]}]");
+    EXPECT_EQ(FetchText(url, false, kTransferLimits.manifestBytes), "[{\"Files\":[{}]}]");
 }
 
 TEST_F(HttpClient, BodyCutShortLeavesNoPartialFile) {
@@ -157,7 +158,7 @@ TEST_F(HttpClient, BodyCutShortLeavesNoPartialFile) {
 TEST_F(HttpClient, RedirectFromHttpsToHttpIsRefused) {
     ReleaseServer::PutFile("target.json", kManifest);
     ReleaseServer::Script(R"({"/moved": {"redirect": ")" + ReleaseServer::HttpBase() + R"(target.json"}})");
-    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "moved", false), "");
+    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "moved", false, kTransferLimits.manifestBytes), "");
     EXPECT_EQ(CountRequests("trusted"), 4u);
     EXPECT_EQ(CountRequests("plain"), 0u);
 }
@@ -165,7 +166,7 @@ TEST_F(HttpClient, RedirectFromHttpsToHttpIsRefused) {
 TEST_F(HttpClient, RedirectToAnotherHttpsUrlIsFollowed) {
     ReleaseServer::PutFile("target.json", kManifest);
     ReleaseServer::Script(R"({"/moved": {"redirect": ")" + ReleaseServer::HttpsBase() + R"(target.json"}})");
-    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "moved", true), kManifest);
+    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "moved", true, kTransferLimits.manifestBytes), kManifest);
     EXPECT_EQ(CountRequests("trusted"), 2u);
 }
 
@@ -173,10 +174,111 @@ TEST_F(HttpClient, StallLongerThanTheTimeOutMovesOnToTheNextAttempt) {
     ReleaseServer::PutFile("slow.json", kManifest);
     ReleaseServer::Script(R"({"/slow.json": {"stall_ms": 17000, "times": 1}})");
     DWORD start = GetTickCount();
-    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "slow.json", true), kManifest);
+    EXPECT_EQ(FetchText(ReleaseServer::HttpsBase() + "slow.json", true, kTransferLimits.manifestBytes), kManifest);
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 14000u);
     EXPECT_LT(elapsed, 17000u);  // the client gave up before the server answered
+    EXPECT_EQ(CountRequests("trusted"), 2u);
+}
+
+// ---- What a hostile server may send ----
+
+TEST_F(HttpClient, EndlessBodyFailsEachAttemptAtItsBoundAndLeavesNoFile) {
+    ReleaseServer::Script(R"({"/endless": {"endless": true}})");
+    const std::string url = ReleaseServer::HttpsBase() + "endless";
+    // In memory, as a signature file would be; every attempt of the series
+    // is made, as for a body cut short.
+    EXPECT_EQ(FetchText(url, false, kTransferLimits.signatureBytes), "");
+    EXPECT_EQ(CountRequests("trusted"), 4u);
+
+    ReleaseServer::ClearRequests();
+    EXPECT_FALSE(DownloadFile(url, destination_, uint64_t{100000}));
+    EXPECT_FALSE(FileExists(destination_));
+    EXPECT_EQ(CountRequests("trusted"), 4u);
+
+    // Without a listed size the general cap holds; lowered here so that no
+    // test downloads a gigabyte.
+    TransferLimits limits = kTransferLimits;
+    limits.unsizedFileBytes = 300000;
+    ScopedTransferLimits lowered(limits);
+    ReleaseServer::ClearRequests();
+    EXPECT_FALSE(DownloadFile(url, destination_));
+    EXPECT_FALSE(FileExists(destination_));
+    EXPECT_EQ(CountRequests("trusted"), 4u);
+}
+
+struct LengthCase {
+    const char* name;
+    const char* rule;  // the server's behaviour for the file, "" to serve it as it is
+    uint64_t listedSize;
+    bool succeeds;
+};
+
+class ListedSizes : public HttpClient, public testing::WithParamInterface<LengthCase> {};
+
+constexpr uint64_t kSizedLength = 50000;
+
+TEST_P(ListedSizes, OnlyABodyOfTheListedLengthIsKept) {
+    const LengthCase& c = GetParam();
+    std::string payload(kSizedLength, 's');
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 31 % 251);
+    ReleaseServer::PutFile("sized.bin", payload);
+    ReleaseServer::Script(std::string(R"({"/sized.bin": )") + (*c.rule ? c.rule : "null") + "}");
+    bool ok = DownloadFile(ReleaseServer::HttpsBase() + "sized.bin", destination_, c.listedSize);
+    EXPECT_EQ(ok, c.succeeds);
+    if (c.succeeds) {
+        EXPECT_TRUE(ReadFileBytes(destination_) == payload) << "downloaded bytes differ";
+        EXPECT_EQ(CountRequests("trusted"), 1u);
+    } else {
+        EXPECT_FALSE(FileExists(destination_));
+        EXPECT_EQ(CountRequests("trusted"), 4u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListedSizes,
+    testing::Values(LengthCase{"AsListed", "", kSizedLength, true},
+                    LengthCase{"ListedOneMore", "", kSizedLength + 1, false},
+                    LengthCase{"ListedOneLess", "", kSizedLength - 1, false},
+                    // Longer than the manifest says, announced or not.
+                    LengthCase{"GrowsPastListedUnannounced", R"({"extra": 1000, "announce": "none"})", kSizedLength,
+                               false},
+                    LengthCase{"LongerAnnounced", R"({"extra": 1000, "announce": "all"})", kSizedLength, false},
+                    // Longer than the server announced: the stack takes the
+                    // announced bytes only, and they are the listed file.
+                    LengthCase{"LongerThanAnnounced", R"({"extra": 1000, "announce": "file"})", kSizedLength, true},
+                    LengthCase{"CutShort", R"({"truncate": 40000})", kSizedLength, false}),
+    [](const testing::TestParamInfo<LengthCase>& info) { return info.param.name; });
+
+// A byte now and then keeps every read inside its time-out; the pace over
+// the window ends the attempt instead, and the series goes on as after a
+// stall. The window is shortened so that no test waits a minute.
+TEST_F(HttpClient, TrickleEndsEachAttemptLikeAStall) {
+    TransferLimits limits = kTransferLimits;
+    limits.paceWindowMs = 1500;
+    limits.paceMinBytes = 1024;
+    ScopedTransferLimits lowered(limits);
+    std::string manifest = kManifest;
+    manifest.insert(1, "\"AppDes\":\"" + std::string(2000, 'x') + "\",");
+    ReleaseServer::PutFile("trickle.json", manifest);
+    ReleaseServer::PutFile("trickle.bin", manifest);
+    const std::string url = ReleaseServer::HttpsBase();
+
+    ReleaseServer::Script(R"({"/trickle.json": {"trickle_ms": 20}, "/trickle.bin": {"trickle_ms": 20}})");
+    EXPECT_EQ(FetchText(url + "trickle.json", true, kTransferLimits.manifestBytes), "");
+    EXPECT_EQ(CountRequests("trusted"), 4u);
+    EXPECT_FALSE(DownloadFile(url + "trickle.bin", destination_));
+    EXPECT_FALSE(FileExists(destination_));
+    EXPECT_EQ(CountRequests("trusted"), 8u);
+    // Every attempt, WinINet's too, left long before the body was through.
+    std::vector<SentBody> bodies = ReleaseServer::SentBodies(8, 10000);
+    ASSERT_EQ(bodies.size(), 8u);
+    for (const SentBody& body : bodies) EXPECT_LT(body.sent, body.length / 2) << body.path;
+
+    // One slow attempt only: the next one takes the body.
+    ReleaseServer::Script(R"({"/trickle.json": {"trickle_ms": 20, "times": 1}})");
+    ReleaseServer::ClearRequests();
+    EXPECT_EQ(FetchText(url + "trickle.json", true, kTransferLimits.manifestBytes), manifest);
     EXPECT_EQ(CountRequests("trusted"), 2u);
 }
 
@@ -184,7 +286,7 @@ TEST_F(HttpClient, StallLongerThanTheTimeOutMovesOnToTheNextAttempt) {
 // series; older systems retry with an unknown root tolerated, then over HTTP.
 TEST_F(HttpClient, UntrustedCertificateDegradesOnlyOnOldWindows) {
     ReleaseServer::PutFile("install.json", kManifest);
-    std::string body = FetchText(ReleaseServer::UntrustedBase() + "install.json", true);
+    std::string body = FetchText(ReleaseServer::UntrustedBase() + "install.json", true, kTransferLimits.manifestBytes);
     std::vector<ServerRequest> requests = ReleaseServer::Requests();
     if (!ExpectOldWindows()) {
         EXPECT_EQ(body, "");

@@ -3,11 +3,13 @@
 // download port: the files land verified in their version directory, updates
 // fetch only what changed, and every abort happens before harm is done.
 #include <windows.h>
+#include <psapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -376,6 +378,112 @@ TEST_F(InstallRun, EntryNamesWindowsHoldsAreInstalledUnderThoseNames) {
     for (const ManifestFileEntry& entry : release.entries) listed.insert(entry.path);
     for (const std::wstring& file : files) found.insert(WideToUtf8(file));
     EXPECT_EQ(found, listed);
+}
+
+// ---- A hostile server ----
+
+// Runs the installer silently and samples its peak working set until it
+// ends (the counters are gone once the process is).
+int SilentRunMeasuringPeak(const std::string& caseName, SIZE_T& peak) {
+    ReleaseServer::UseInstallRelease(caseName);
+    RunningSetup setup = StartSetup({L"/silent"});
+    peak = 0;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof(counters);
+        if (GetProcessMemoryInfo(setup.process.get(), &counters, sizeof(counters))) {
+            peak = std::max(peak, counters.PeakWorkingSetSize);
+        }
+        if (WaitForSingleObject(setup.process.get(), 20) == WAIT_OBJECT_0) break;
+        if (GetTickCount() - start > 120000) break;
+    }
+    return WaitForExit(setup, 1000);
+}
+
+std::string LowerSha256OfServed(const std::string& relativePath) {
+    return Sha256OfFile(ReleaseServer::StatePath("www/install/" + relativePath));
+}
+
+struct EndlessCase {
+    const char* name;
+    std::vector<std::string> endlessPaths;  // relative to the release; "{digest}" for the signature named by it
+    const char* logLine;
+};
+
+class EndlessBodies : public InstallRun, public testing::WithParamInterface<EndlessCase> {};
+
+// A manifest or signature that never ends used to fill memory until the
+// process died with a code that reads as another outcome.
+TEST_P(EndlessBodies, EndTheRunWithOneInBoundedMemory) {
+    const EndlessCase& c = GetParam();
+    std::string script = "{";
+    for (const std::string& path : c.endlessPaths) {
+        std::string served = std::regex_replace(path, std::regex("\\{digest\\}"), LowerSha256OfServed("v1/install.json"));
+        script += (script.size() > 1 ? "," : "") + ("\"" + served + "\": {\"endless\": true}");
+    }
+    ReleaseServer::Script(script + "}");
+    SIZE_T peak = 0;
+    EXPECT_EQ(SilentRunMeasuringPeak("v1", peak), 1);
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(HasLine(log, c.logLine));
+    EXPECT_EQ(log.back(), "silent RunInstaller returned code=1");
+    EXPECT_TRUE(PayloadRequestCounts().empty());
+    ASSERT_GT(peak, 0u) << "the peak working set could not be read";
+    EXPECT_LT(peak, 64u << 20);
+    std::printf("[ measured ] %s: peak working set %.1f MiB\n", c.name, peak / 1048576.0);
+    // Every attempt of the series was made and ended.
+    size_t endlessRequests = 0;
+    for (const ServerRequest& request : ReleaseServer::ReleaseRequests()) {
+        for (const std::string& path : c.endlessPaths) {
+            if (path.find("{digest}") != std::string::npos ? request.path.rfind("/manifest-sigs/", 0) == 0
+                                                            : request.path == path) {
+                ++endlessRequests;
+            }
+        }
+    }
+    EXPECT_EQ(endlessRequests, 4u * c.endlessPaths.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EndlessBodies,
+    testing::Values(EndlessCase{"Manifest", {"/install.json"},
+                                "manifest fetch/verify failed: 无法连接到服务器，请检查网络连接。"},
+                    EndlessCase{"Signature", {"/manifest-sigs/{digest}.sig", "/install.json.sig"},
+                                "manifest fetch/verify failed: 更新清单签名文件（install.json.sig）缺失或下载失败，已拒绝继续安装。"}),
+    [](const testing::TestParamInfo<EndlessCase>& info) { return std::string(info.param.name); });
+
+// A file that never ends, and one longer than its listed size, are failed
+// downloads under the usual thresholds, and leave nothing behind.
+TEST_F(InstallRun, FilesLongerThanListedAreFailedDownloadsThatLeaveNothing) {
+    Release release = ServedRelease("v1");
+    ASSERT_EQ(release.entries.size(), 5u);
+    for (const ManifestFileEntry& entry : release.entries) {
+        ASSERT_TRUE(entry.size.has_value()) << "the publishing tool lists every size: " << entry.path;
+    }
+    const ManifestFileEntry& endless = release.entries[0];
+    const ManifestFileEntry& longer = release.entries[1];
+    ReleaseServer::Script("{\"" + ServedName(release, endless) + "\": {\"endless\": true}, \"" +
+                          ServedName(release, longer) + "\": {\"extra\": 1, \"announce\": \"none\"}}");
+    EXPECT_EQ(SilentInstall("v1"), 1);
+    std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(HasLine(log, "download failed=" + endless.path));
+    EXPECT_TRUE(HasLine(log, "download failed=" + longer.path));
+    EXPECT_TRUE(HasLine(log, "download failed count=2"));
+    std::wstring target = BaseDir() + L"2026.1.10\\";
+    EXPECT_EQ(GetFileAttributesW((target + Utf8ToWide(endless.path)).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((target + Utf8ToWide(longer.path)).c_str()), INVALID_FILE_ATTRIBUTES);
+    for (size_t i = 2; i < release.entries.size(); ++i) {
+        EXPECT_EQ(Sha256OfFile(target + Utf8ToWide(release.entries[i].path)), release.entries[i].hash);
+    }
+    std::vector<std::wstring> files;
+    ListFiles(target.substr(0, target.size() - 1), L"", files);
+    EXPECT_EQ(files.size(), 3u);
+    for (const std::wstring& file : files) EXPECT_EQ(file.find(L".__qmdl_"), std::wstring::npos) << WideToUtf8(file);
+    // Each failed file was tried by every attempt of its series.
+    std::map<std::string, int> counts = PayloadRequestCounts();
+    EXPECT_EQ(counts[ServedName(release, endless)], 4);
+    EXPECT_EQ(counts[ServedName(release, longer)], 4);
 }
 
 TEST_F(InstallRun, BaseLockHeldElsewhereIsLoggedAndTheRunGoesOn) {

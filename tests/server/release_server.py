@@ -7,9 +7,18 @@ see it through drive Z:):
   www/            files served by path
   script.json     per-path behaviour, re-read on every request:
                   {"/path": {"status": 404} | {"body": "text"} |
-                   {"truncate": N} | {"stall_ms": N} | {"redirect": "url"},
+                   {"truncate": N} | {"stall_ms": N} | {"redirect": "url"} |
+                  {"endless": true}        200 and bytes without end (no length
+                                           announced) until the client leaves |
+                  {"extra": N, "announce": "file" | "all" | "none"}
+                                           the file and N bytes more, announcing
+                                           the file's length (default), the whole
+                                           length, or none |
+                  {"trickle_ms": N}        the file one byte every N ms,
                    ... optional "times": N to apply to the first N requests only}
   requests.log    one JSON line per request: listener, scheme, path, query, agent
+  sent.log        one JSON line per endless or trickled body: listener, path,
+                  bytes sent before the client left, and the body's length
   https_port      HTTPS with a certificate from the test root CA ("trusted")
   http_port       plain HTTP ("plain")
   untrusted_port  HTTPS with a certificate no store trusts, and plain HTTP on
@@ -31,6 +40,8 @@ import time
 import urllib.parse
 
 LOCK = threading.Lock()
+# What an endless body repeats: not a manifest, not a signature, not a file.
+ENDLESS_BLOCK = bytes((i * 7919 + 13) % 251 for i in range(1 << 16))
 HITS = {}
 SCRIPT_TEXT = [None]
 
@@ -122,6 +133,42 @@ def make_handler(state_dir, listener, www_root=None):
             self.wfile.write(body)
             self.wfile.flush()
 
+        def file_bytes(self, path):
+            local = os.path.join(www_root(), request_path_to_name(path).lstrip("/"))
+            with open(local, "rb") as f:
+                return f.read()
+
+        def send_unbounded(self, body, length):
+            """body as it is, announcing length (None: no length; the end of
+            the connection ends the body)."""
+            self.send_response(200)
+            if length is not None:
+                self.send_header("Content-Length", str(length))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
+            self.wfile.flush()
+
+        def send_endless(self):
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            sent = 0
+            try:
+                while True:
+                    self.wfile.write(ENDLESS_BLOCK)
+                    sent += len(ENDLESS_BLOCK)
+            finally:
+                self.log_sent(sent, None)
+
+        def log_sent(self, sent, length):
+            """How much of an endless or trickled body went out before the
+            client left (length None: no end)."""
+            with LOCK:
+                with open(os.path.join(state_dir, "sent.log"), "a", encoding="utf-8") as log:
+                    log.write(json.dumps({"listener": listener, "path": urllib.parse.urlsplit(self.path).path,
+                                          "sent": sent, "length": length}) + "\n")
+
         def serve_file(self, path):
             www = www_root()
             if www is None:
@@ -167,13 +214,34 @@ def make_handler(state_dir, listener, www_root=None):
                 elif "stall_ms" in rule:
                     time.sleep(rule["stall_ms"] / 1000.0)
                     self.serve_file(parsed.path)
+                elif rule.get("endless"):
+                    self.send_endless()
+                elif "extra" in rule:
+                    data = self.file_bytes(parsed.path)
+                    body = data + ENDLESS_BLOCK[: rule["extra"]]
+                    self.send_unbounded(body, {"file": len(data), "all": len(body)}.get(rule.get("announce", "file")))
+                elif "trickle_ms" in rule:
+                    data = self.file_bytes(parsed.path)
+                    self.send_response(200)
+                    self.send_header("Content-Length", str(len(data)))
+                    self.send_header("Connection", "close")
+                    self.end_headers()
+                    sent = 0
+                    try:
+                        for i in range(len(data)):
+                            self.wfile.write(data[i:i + 1])
+                            self.wfile.flush()
+                            sent += 1
+                            time.sleep(rule["trickle_ms"] / 1000.0)
+                    finally:
+                        self.log_sent(sent, len(data))
                 elif "redirect" in rule:
                     self.send_response(302)
                     self.send_header("Location", rule["redirect"])
                     self.send_header("Content-Length", "0")
                     self.send_header("Connection", "close")
                     self.end_headers()
-            except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+            except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, ssl.SSLError, OSError):
                 pass
 
     return Handler

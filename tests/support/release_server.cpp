@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -43,6 +44,16 @@ std::string JsonField(const std::string& line, const std::string& key) {
     return end == std::string::npos ? std::string() : line.substr(start, end - start);
 }
 
+// Reads "key": 123 (or null) out of one line of the server's logs.
+std::string JsonNumber(const std::string& line, const std::string& key) {
+    std::string needle = "\"" + key + "\": ";
+    size_t at = line.find(needle);
+    if (at == std::string::npos) return std::string();
+    size_t start = at + needle.size();
+    size_t end = line.find_first_of(",}", start);
+    return end == std::string::npos ? std::string() : line.substr(start, end - start);
+}
+
 }  // namespace
 
 std::wstring ReleaseServer::StatePath(const std::string& relativePath) {
@@ -67,7 +78,31 @@ void ReleaseServer::PutFile(const std::string& relativePath, const std::string& 
     WriteAll(path, bytes);
 }
 
-void ReleaseServer::ClearRequests() { DeleteFileW(StatePath("requests.log").c_str()); }
+void ReleaseServer::ClearRequests() {
+    DeleteFileW(StatePath("requests.log").c_str());
+    DeleteFileW(StatePath("sent.log").c_str());
+}
+
+std::vector<SentBody> ReleaseServer::SentBodies(size_t atLeast, DWORD waitMs) {
+    std::vector<SentBody> bodies;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        bodies.clear();
+        std::istringstream log(ReadAll(StatePath("sent.log")));
+        for (std::string line; std::getline(log, line);) {
+            if (line.empty()) continue;
+            SentBody body;
+            body.path = JsonField(line, "path");
+            body.sent = std::strtoull(JsonNumber(line, "sent").c_str(), nullptr, 10);
+            const std::string length = JsonNumber(line, "length");
+            body.endless = length == "null";
+            body.length = std::strtoull(length.c_str(), nullptr, 10);
+            bodies.push_back(body);
+        }
+        if (bodies.size() >= atLeast || GetTickCount() - start > waitMs) return bodies;
+        Sleep(50);
+    }
+}
 
 std::vector<ServerRequest> ReleaseServer::Requests() {
     std::vector<ServerRequest> requests;

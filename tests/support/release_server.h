@@ -3,6 +3,9 @@
 // the Linux side; its state folder is reached through Wine's drive Z:.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,13 @@ struct ServerRequest {
     std::string query;
     std::string agent;
     std::string name;  // the path as a file name (percent-escapes undone), UTF-8
+};
+
+struct SentBody {
+    std::string path;
+    uint64_t sent = 0;
+    bool endless = false;  // no length: an endless body
+    uint64_t length = 0;
 };
 
 class ReleaseServer {
@@ -32,6 +42,12 @@ public:
     static void PutFile(const std::string& relativePath, const std::string& bytes);
     static void ClearRequests();
     static std::vector<ServerRequest> Requests();
+
+    // The endless and trickled bodies the server began (any listener), with
+    // what went out before the client left; waits up to waitMs until there
+    // are at least `atLeast` of them (the server notes one when it notices
+    // the client gone).
+    static std::vector<SentBody> SentBodies(size_t atLeast, DWORD waitMs);
 
     // The release the installer's own download port serves: a folder of
     // www/install/ (see make_install_releases.sh), "offline" for a port that
