@@ -1,35 +1,16 @@
 #include "pipeline/run_installer.h"
 
-#include "pipeline/abort.h"
 #include "pipeline/install_run.h"
-#include "pipeline/installer_state.h"
 #include "pipeline/phase_a.h"
-#include "pipeline/reporting.h"
-#include "startup/installer_log.h"
+#include "pipeline/phase_b.h"
 
 namespace quilmo {
 
-namespace {
-
-// The switch-over of the add-in does not exist in this build: a run that got
-// every file in place still ends as a failure and never claims success.
-int EndBeforeSwitchOver() {
-    InstallerState& state = State();
-    WriteLog("install not completed: add-in switch-over not available in this build");
-    state.busy = false;
-    state.exitCode = 1;
-    RestoreStartButtons();
-    RepaintWindow();
-    return 1;
-}
-
-}  // namespace
-
 int RunInstaller() {
-    InstallRun run;
+    InstallRun run;  // owns the base lock until the run returns
     StepOutcome outcome = RunPhaseA(run);
     if (!outcome.goOn) return outcome.code;
-    return EndBeforeSwitchOver();
+    return RunPhaseB(run);
 }
 
 }  // namespace quilmo

@@ -1,6 +1,7 @@
 #include "registration/registry.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "files/unique_handle.h"
 
@@ -11,6 +12,13 @@ namespace {
 constexpr DWORD kGetStringFlags = RRF_RT_REG_SZ | RRF_NOEXPAND;  // 0x10000002
 constexpr int kGetStringRounds = 4;
 constexpr REGSAM kTreeAccess = KEY_READ | KEY_WRITE | DELETE;  // 0x3001F
+
+std::atomic<RegistryWriteGate*> gCurrentGate{nullptr};
+
+bool ChangeAllowed(RegistryChangeKind kind, HKEY hive, const std::wstring& path, REGSAM view, const wchar_t* name) {
+    RegistryWriteGate* gate = gCurrentGate.load();
+    return gate == nullptr || gate->Allow(RegistryChange{kind, hive, path, view, name});
+}
 
 bool IsNotFound(LONG result) { return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND; }
 
@@ -25,6 +33,7 @@ LONG CreateKey(HKEY hive, const std::wstring& path, REGSAM access, UniqueRegKey*
 bool WriteValue(HKEY hive, const std::wstring& path, REGSAM view, const wchar_t* name, DWORD type,
                 const void* data, DWORD size) {
     if (hive == nullptr) return false;
+    if (!ChangeAllowed(RegistryChangeKind::WriteValue, hive, path, view, name)) return false;
     UniqueRegKey key;
     if (CreateKey(hive, path, KEY_WRITE | view, &key) != ERROR_SUCCESS) return false;
     return RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
@@ -50,6 +59,10 @@ bool ValueKnownAbsent(HKEY hive, const std::wstring& path, REGSAM view, const wc
 }
 
 }  // namespace
+
+ScopedRegistryWriteGate::ScopedRegistryWriteGate(RegistryWriteGate* gate) : previous_(gCurrentGate.exchange(gate)) {}
+
+ScopedRegistryWriteGate::~ScopedRegistryWriteGate() { gCurrentGate.store(previous_); }
 
 std::wstring JoinRegistryPath(const std::wstring& root, const std::wstring& sub) {
     if (sub.empty()) return root;
@@ -123,6 +136,7 @@ bool WriteRegDword(HKEY hive, const std::wstring& path, REGSAM view, const wchar
 bool DeleteRegTree(HKEY hive, const std::wstring& path, REGSAM view) {
     size_t slash = path.rfind(L'\\');
     if (hive == nullptr || slash == std::wstring::npos || slash == 0 || slash + 1 == path.size()) return false;
+    if (!ChangeAllowed(RegistryChangeKind::DeleteTree, hive, path, view, nullptr)) return false;
     {
         UniqueRegKey probe;
         if (IsNotFound(OpenKey(hive, path, KEY_READ | view, &probe))) return true;
@@ -142,6 +156,7 @@ bool DeleteRegTree(HKEY hive, const std::wstring& path, REGSAM view) {
 
 bool DeleteRegValue(HKEY hive, const std::wstring& path, REGSAM view, const wchar_t* name) {
     if (hive == nullptr) return false;
+    if (!ChangeAllowed(RegistryChangeKind::DeleteValue, hive, path, view, name)) return false;
     if (ValueKnownAbsent(hive, path, view, name)) return true;
     UniqueRegKey key;
     LONG opened = OpenKey(hive, path, KEY_SET_VALUE | view, &key);

@@ -51,6 +51,39 @@ ProbeState CombineStates(const std::vector<ProbeState>& states);
 // Present, anything else (access denied included) Unknown.
 ProbeState StateFromRegResult(LONG result);
 
+// Every change the primitives above make (a value written, a tree or a
+// value deleted) first asks the gate in place, if any; a refused change
+// fails as a registry error would, before anything is touched. The product
+// never sets a gate: tests use one to fail a chosen write of a long sequence.
+enum class RegistryChangeKind { WriteValue, DeleteTree, DeleteValue };
+
+struct RegistryChange {
+    RegistryChangeKind kind;
+    HKEY hive;
+    const std::wstring& path;
+    REGSAM view;
+    const wchar_t* name;  // the value; nullptr for the default value or a tree
+};
+
+class RegistryWriteGate {
+public:
+    virtual ~RegistryWriteGate() = default;
+    virtual bool Allow(const RegistryChange& change) = 0;
+};
+
+// Puts a gate in place for the lifetime of the object (one at a time; the
+// gate must outlive it).
+class ScopedRegistryWriteGate {
+public:
+    explicit ScopedRegistryWriteGate(RegistryWriteGate* gate);
+    ~ScopedRegistryWriteGate();
+    ScopedRegistryWriteGate(const ScopedRegistryWriteGate&) = delete;
+    ScopedRegistryWriteGate& operator=(const ScopedRegistryWriteGate&) = delete;
+
+private:
+    RegistryWriteGate* previous_;
+};
+
 // GetRegString with the value reader passed in, so the rounds can be driven.
 using RegGetValueFn = LONG(WINAPI*)(HKEY, LPCWSTR, LPCWSTR, DWORD, LPDWORD, PVOID, LPDWORD);
 bool GetRegStringWith(RegGetValueFn getValue, HKEY key, const wchar_t* name, std::wstring* text);

@@ -30,11 +30,11 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
     CommandLine result;
     // The private sub-commands are tested first, in this order; the first
     // match decides and the run-mode switches are then not looked at.
-    if (AnyArgumentIs(args, L"--cleanup-hklm-only")) {
+    if (AnyArgumentIs(args, kCleanupMachineSwitch)) {
         result.subCommand = SubCommand::CleanupMachine;
         return result;
     }
-    if (AnyArgumentIs(args, L"--cleanup-hklm-com-only")) {
+    if (AnyArgumentIs(args, kCleanupMachineComSwitch)) {
         result.subCommand = SubCommand::CleanupMachineCom;
         return result;
     }

@@ -8,6 +8,10 @@
 
 namespace quilmo {
 
+// The private switches of the elevated machine-hive cleanups.
+inline constexpr wchar_t kCleanupMachineSwitch[] = L"--cleanup-hklm-only";
+inline constexpr wchar_t kCleanupMachineComSwitch[] = L"--cleanup-hklm-com-only";
+
 enum class SubCommand {
     None,                 // a normal installing run
     CleanupMachine,       // "--cleanup-hklm-only"

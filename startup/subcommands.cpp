@@ -1,5 +1,6 @@
 #include "startup/subcommands.h"
 
+#include "registration/legacy_cleanup.h"
 #include "startup/command_line.h"
 
 namespace quilmo {
@@ -7,6 +8,7 @@ namespace quilmo {
 namespace {
 
 constexpr int kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
 bool IsHexDigit(wchar_t c) {
@@ -15,10 +17,8 @@ bool IsHexDigit(wchar_t c) {
 
 }  // namespace
 
-// The machine-hive cleanups are not in place yet; the elevated child reports
-// failure so the parent never believes the machine hive was cleaned.
-int RunMachineCleanupSubCommand() { return kFailure; }
-int RunMachineComCleanupSubCommand() { return kFailure; }
+int RunMachineCleanupSubCommand() { return ElevatedMachineCleanup() ? kSuccess : kFailure; }
+int RunMachineComCleanupSubCommand() { return ElevatedMachineComCleanup() ? kSuccess : kFailure; }
 
 bool IsWellFormedPrerequisiteRequest(const std::wstring& kind, const std::wstring& path, const std::wstring& sha256) {
     if (!ArgumentEquals(kind, L"net48") && !ArgumentEquals(kind, L"webview2")) return false;

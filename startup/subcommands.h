@@ -7,6 +7,9 @@
 
 namespace quilmo {
 
+// "--cleanup-hklm-only" and "--cleanup-hklm-com-only": 0 when the machine
+// hive is clean afterwards, 1 when anything failed (the hive is then as it
+// was before).
 int RunMachineCleanupSubCommand();
 int RunMachineComCleanupSubCommand();
 

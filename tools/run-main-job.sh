@@ -1,14 +1,16 @@
 #!/bin/sh
 # Sets up this machine, builds the installer for a local release server,
-# publishes a small sample release signed with a key made for this run only,
-# serves it on 127.0.0.1 and installs it under Wine the way the add-in's
-# self-update does ("/silent"); then prints the exit code, the log and the
-# installed directory.
+# publishes a COM release (the test COM servers as ZUDodi32.dll and
+# REDero64.dll) signed with a key made for this run only, serves it on
+# 127.0.0.1 and installs it under Wine the way the add-in's self-update does
+# ("/silent"); then prints the exit code, the log, what Office and WPS would
+# load (the host probes, one line per host and bitness) and the installed
+# files. Ends with the installer's exit code.
 # Usage: tools/run-main-job.sh [BUILD_DIR]   (default: build-main)
 set -eu
 cd "$(dirname "$0")/.."
 build="${1:-build-main}"
-port=47391
+port="${QUILMO_MAIN_JOB_PORT:-47391}"  # another free port when 47391 is taken
 job="$build/main-job"
 
 tools/bootstrap.sh
@@ -28,8 +30,23 @@ cmake -S . -B "$build" -DQUILMO_BUILD_TESTS=OFF -DQUILMO_DOWNLOAD_BASE_URL=https
   -DQUILMO_SIGNATURE_BASE_URL=https://localhost:$port -DQUILMO_PINNED_KEY_SHA256="$(cat "$job/signing/pin.txt")"
 cmake --build "$build" --target QuilmoSetup -j "$(nproc)"
 
-# The sample payload: a few files of the add-in's shape.
+# The COM servers and the host probes, for both bitnesses (the test
+# fixtures of tests/host, built here without the test suite).
+mkdir -p "$job/host"
+for bits in 32 64; do
+  if [ $bits = 32 ]; then cxx=i686-w64-mingw32-g++-posix; server=ZUDodi32.dll; else cxx=x86_64-w64-mingw32-g++-posix; server=REDero64.dll; fi
+  flags="-std=c++17 -O2 -DUNICODE -D_UNICODE -static -s"
+  # shellcheck disable=SC2086
+  $cxx $flags -shared -Wl,--kill-at -o "$job/host/$server" tests/host/com_server.cpp -luuid
+  # shellcheck disable=SC2086
+  $cxx $flags -municode -o "$job/host/host_probe$bits.exe" tests/host/host_probe.cpp -lole32 -luuid
+done
+
+# The release: the add-in's core files and a few others.
+cp "$job/host/ZUDodi32.dll" "$job/host/REDero64.dll" "$job/payload/"
 head -c 65536 /dev/urandom > "$job/payload/Quilmo.Core.dll"
+printf '<configuration />\r\n' > "$job/payload/Quilmo.Core.dll.config"
+head -c 32768 /dev/urandom > "$job/payload/Library.dll"
 head -c 16384 /dev/urandom > "$job/payload/bin/helper.dll"
 printf '[settings]\r\ntheme=light\r\n' > "$job/payload/config.default.ini"
 printf '2026.1.0\r\n' > "$job/payload/app.version"
@@ -41,6 +58,15 @@ python3 tools/trust_root_in_prefix.py "$job/tls/root.der" "$job/trust-root.reg"
 WINEPREFIX="$(cd "$build/wine" && pwd)/win64" WINEDEBUG=-all DISPLAY="$(cat "$build/wine/display")" \
   wine reg import "$(winepath -w "$job/trust-root.reg" 2>/dev/null || echo "Z:$(pwd)/$job/trust-root.reg")" \
   </dev/null >/dev/null 2>&1
+
+# Wine has no .NET Framework; the installer only reads its "Release" value,
+# which is set here as an installed 4.8 would (the installer never runs
+# the .NET installer unattended: without it the run would end with code 2).
+for view in 32 64; do
+  WINEPREFIX="$(cd "$build/wine" && pwd)/win64" WINEDEBUG=-all wine reg add \
+    'HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Full' /v Release /t REG_DWORD /d 528040 /f /reg:$view \
+    </dev/null >/dev/null 2>&1
+done
 
 echo sample > "$job/release_case"
 setsid python3 tests/server/release_server.py --dir "$job" --cert "$job/tls/server.crt" --key "$job/tls/server.key" \
@@ -66,9 +92,20 @@ if [ -f "$base/installer-auto.log" ]; then
 else
   echo "no installer log was written"
 fi
+echo "--- what Office and WPS would load (host probes)"
+for bits in 32 64; do
+  for row in "office Word Quilmo2027.Word" "office Excel Quilmo2027.Excel" "office PowerPoint Quilmo2027.PPT" \
+             "wps WPS Quilmo2027.Word" "wps ET Quilmo2027.Excel" "wps WPP Quilmo2027.PPT"; do
+    # shellcheck disable=SC2086
+    set -- $row
+    line="$("$build/wine-run" "$job/host/host_probe$bits.exe" "$1" "$2" "$3" 2>/dev/null | tr -d '\r')" || true
+    echo "$bits-bit $1 $2: $line"
+  done
+done
 echo "--- the release's manifest"
 cat "$job/www/install/sample/install.json"
 echo "--- installed files under $base (SHA-256)"
 [ -n "$base" ] && (cd "$base" && find . -type f ! -name installer-auto.log ! -name .qm_gc.lock -exec sha256sum {} + | sort -k2)
 echo "--- requests the release server answered"
 cut -c1-200 "$job/requests.log" 2>/dev/null || true
+exit "$code"

@@ -31,6 +31,16 @@ start_display() {
   echo ":$n" > "$root/display"
 }
 
+# The 64-bit loader of the Debian package wine64 is not on PATH.
+find_wine64() {
+  for candidate in "$(command -v wine64 2>/dev/null || true)" /usr/lib/wine/wine64 \
+                   $(dpkg -L wine64 2>/dev/null | grep '/wine64$' || true); do
+    [ -n "$candidate" ] && [ -x "$candidate" ] && { echo "$candidate"; return 0; }
+  done
+  echo "wine64 (package wine64) is missing: the 64-bit test prefix cannot be prepared" >&2
+  return 1
+}
+
 boot_prefix() {
   prefix="$root/$arch"
   [ -f "$prefix/.quilmo-ready" ] && return 0
@@ -42,6 +52,14 @@ boot_prefix() {
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1 9>&-
   # Windows 10 unless a test program asks for another version (AppDefaults).
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >/dev/null 2>&1 9>&-
+  # 64-bit Windows keeps a 32-bit process's view of the user's classes apart
+  # from the 64-bit one; Wine does so only once a 64-bit process created this
+  # key. Without it the 32-bit and 64-bit InprocServer32 paths of the add-in
+  # would overwrite each other.
+  if [ "$arch" = win64 ]; then
+    wine64_loader="$(find_wine64)"
+    "$wine64_loader" reg add 'HKCU\Software\Classes\Wow6432Node' /f </dev/null >/dev/null 2>&1 9>&-
+  fi
   # The product's font family is drawn with a free font that has Chinese.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei' /t REG_SZ \
     /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 9>&-

@@ -12,8 +12,9 @@ root="$(cd "$here/../.." && pwd)"
 mkdir -p "$1/fuzz"
 out="$(cd "$1/fuzz" && pwd)"
 seconds="$2"
-targets="fuzz_manifest_shape fuzz_file_entries"
-sources="$root/manifest/manifest_reader.cpp $root/manifest/manifest_shape.cpp $root/manifest/url_template.cpp"
+targets="fuzz_manifest_shape fuzz_file_entries fuzz_payload_check"
+sources="$root/manifest/manifest_reader.cpp $root/manifest/manifest_shape.cpp $root/manifest/url_template.cpp
+  $root/manifest/payload_check.cpp $root/manifest/payload_names.cpp"
 flags="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Wall -Wextra"
 
 for target in $targets; do

@@ -34,9 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
         SubCommandCase{"PrereqBadKindWithSilent", {L"--install-prereq", L"vc", L"C:\\a.exe", kHash, L"/silent"}, 87},
         // The cleanup switch anywhere wins over "--install-prereq" first (which
         // would answer 87 here) and over the silent switch (which would log).
-        SubCommandCase{"CleanupWinsOverPrereq", {L"--install-prereq", L"--cleanup-hklm-only"}, 1},
-        SubCommandCase{"CleanupWinsOverSilent", {L"/silent", L"--CLEANUP-HKLM-ONLY", L"/auto"}, 1},
-        SubCommandCase{"ComCleanup", {L"/quiet", L"--cleanup-hklm-com-only"}, 1}),
+        // The prefix's machine hive holds nothing to clean: success.
+        SubCommandCase{"CleanupWinsOverPrereq", {L"--install-prereq", L"--cleanup-hklm-only"}, 0},
+        SubCommandCase{"CleanupWinsOverSilent", {L"/silent", L"--CLEANUP-HKLM-ONLY", L"/auto"}, 0},
+        SubCommandCase{"ComCleanup", {L"/quiet", L"--cleanup-hklm-com-only"}, 0}),
     [](const testing::TestParamInfo<SubCommandCase>& info) { return info.param.name; });
 
 struct SilentCase {

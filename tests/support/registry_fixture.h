@@ -21,6 +21,8 @@ namespace testing_support {
 
 // SDDL for a key that may be written (values set) but not read or enumerated.
 constexpr wchar_t kSetValueOnly[] = L"D:P(A;;0x40002;;;WD)";  // KEY_SET_VALUE | WRITE_DAC
+// SDDL for a key that may be read but neither written nor deleted.
+constexpr wchar_t kReadOnlyKey[] = L"D:P(A;;KR;;;WD)(A;;0x40000;;;WD)";  // KEY_READ | WRITE_DAC
 // SDDL for a key nobody may open except to give its access back.
 constexpr wchar_t kNoAccess[] = L"D:P(A;;0x40000;;;WD)";  // WRITE_DAC only
 
@@ -55,9 +57,10 @@ inline bool RawKeyExists(HKEY hive, const std::wstring& path, REGSAM view = 0) {
 // Narrows an existing key's DACL for the life of the object.
 class RestrictedKey {
 public:
-    RestrictedKey(HKEY hive, const std::wstring& path, const wchar_t* sddl) : hive_(hive), path_(path) {
+    RestrictedKey(HKEY hive, const std::wstring& path, const wchar_t* sddl, REGSAM view = 0)
+        : hive_(hive), path_(path), view_(view) {
         UniqueRegKey key;
-        if (RegOpenKeyExW(hive, path.c_str(), 0, WRITE_DAC, key.put()) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExW(hive, path.c_str(), 0, WRITE_DAC | view, key.put()) != ERROR_SUCCESS) return;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) return;
         UniqueLocalMemory owned(descriptor);
@@ -73,7 +76,7 @@ public:
     void Release() {
         if (!restricted_) return;
         UniqueRegKey key;
-        if (RegOpenKeyExW(hive_, path_.c_str(), 0, WRITE_DAC, key.put()) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExW(hive_, path_.c_str(), 0, WRITE_DAC | view_, key.put()) != ERROR_SUCCESS) return;
         SECURITY_DESCRIPTOR open = {};
         InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
@@ -83,6 +86,7 @@ public:
 private:
     HKEY hive_;
     std::wstring path_;
+    REGSAM view_;
     bool restricted_ = false;
 };
 

@@ -125,11 +125,12 @@ std::vector<ServerRequest> ReleaseServer::ReleaseRequests() {
     return mine;
 }
 
-void TrustTestRootCa() {
-    static bool done = false;
-    if (done) return;
-    std::string der = ReadAll(ReleaseServer::StatePath("pki/root.der"));
-    ASSERT_FALSE(der.empty()) << "no test root CA";
+namespace {
+
+void TrustRoot(const std::string& relativePath, bool* done) {
+    if (*done) return;
+    std::string der = ReadAll(ReleaseServer::StatePath(relativePath));
+    ASSERT_FALSE(der.empty()) << "no test root CA: " << relativePath;
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     ASSERT_NE(store, nullptr);
     BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
@@ -138,7 +139,19 @@ void TrustTestRootCa() {
                                                   nullptr);
     CertCloseStore(store, 0);
     ASSERT_TRUE(added) << GetLastError();
-    done = true;
+    *done = true;
+}
+
+}  // namespace
+
+void TrustTestRootCa() {
+    static bool done = false;
+    TrustRoot("pki/root.der", &done);
+}
+
+void TrustSigningRootCa() {
+    static bool done = false;
+    TrustRoot("signing/ca.der", &done);
 }
 
 }  // namespace quilmo::test

@@ -63,4 +63,9 @@ public:
 // Adds the test root CA to the machine's "Root" store (once per process).
 void TrustTestRootCa();
 
+// Adds the code-signing test root (make_signing_pki.sh) to the machine's
+// "Root" store (once per process): manifests and programs signed by the test
+// publisher then chain to a trusted root.
+void TrustSigningRootCa();
+
 }  // namespace quilmo::test
