@@ -250,7 +250,7 @@ TEST_F(InstallRun, UpdateCopiesThePreviousVersionAndFetchesOnlyChangedFiles) {
 struct FailureCase {
     const char* release;
     int notFound;   // files the server answers 404 for
-    int corrupted;  // files the server answers with other bytes
+    int corrupted;  // files the server answers with other bytes of the listed length
     bool aborts;
 };
 
@@ -267,7 +267,9 @@ TEST_P(DownloadFailures, AbortAtTheThresholdOrGoOnAndCount) {
         if (i < c.notFound) {
             script += "\"" + ServedName(release, entry) + "\": {\"status\": 404}";
         } else {
-            script += "\"" + ServedName(release, entry) + "\": {\"body\": \"not the listed bytes\"}";
+            // Of the listed length, so that the download succeeds and the hash refuses it.
+            ASSERT_TRUE(entry.size.has_value()) << entry.path;
+            script += "\"" + ServedName(release, entry) + "\": {\"body\": \"" + std::string(*entry.size, 'x') + "\"}";
             corruptedPaths.push_back(entry.path);
         }
     }

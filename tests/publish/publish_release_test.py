@@ -53,9 +53,9 @@ def entry_path_table():
 
 
 def load_tool():
-    spec = importlib.util.spec_from_file_location("publish_release", TOOL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("publish_release", TOOL)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
