@@ -95,8 +95,10 @@ print_phases() {  # print_phases START END
 # Wine's own libraries).
 run_installer() {
   : > "$state/hwm"; : > "$state/marks"
+  # Every run starts its own log; the last run's is gone before the next starts.
   log="$base_unix/installer-auto.log"
-  first_line=$(( $( [ -f "$log" ] && wc -l < "$log" || echo 0) + 1 ))
+  rm -f "$log"
+  first_line=1
   start=$(now)
   "$build/wine-run" "$build/QuilmoSetup.exe" /silent &
   runner=$!

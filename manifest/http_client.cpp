@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "files/unique_handle.h"
 #include "manifest/http_attempt.h"
@@ -68,41 +69,60 @@ private:
 // The destination is created only once a request succeeded, and deleted
 // when that attempt fails later, so no partial file is ever left behind.
 // With a digest stream, every byte written is hashed as well, on the
-// stream's own thread; a restarted attempt restarts the digest. Once the
-// caller asks it to stop, no file is begun and the next write fails.
+// stream's own thread; a restarted attempt restarts the digest. Reads hand
+// over whatever has arrived, often a few kilobytes: those pieces are
+// gathered into blocks before they are written and hashed. Once the caller
+// asks it to stop, no file is begun and the next write fails.
 class FileSink : public BodySink {
 public:
+    static constexpr size_t kBlock = 128 * 1024;
+
     explicit FileSink(const std::wstring& path, Sha256Stream* digest = nullptr, const std::atomic<bool>* stop = nullptr)
         : path_(path), digest_(digest), stop_(stop) {}
     bool Begin() override {
         if (digest_ != nullptr) digest_->Reset();
+        pending_.clear();
         if (Stopped()) return false;
         file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file_.valid()) pending_.reserve(kBlock);
         return file_.valid();
     }
     bool Write(const char* data, size_t size) override {
         if (Stopped()) return false;
-        DWORD written = 0;
-        if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr)) return false;
-        if (written != size) {
-            SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        if (digest_ != nullptr) digest_->Add(data, size);
-        return true;
+        pending_.insert(pending_.end(), data, data + size);
+        return pending_.size() < kBlock || Flush();
     }
     void Discard() override {
         if (digest_ != nullptr) digest_->Reset();
+        pending_.clear();
         if (!file_) return;
         file_.reset();
         DeleteFileW(path_.c_str());
     }
     bool Accept() override {
+        if (!Flush()) {
+            DWORD error = GetLastError();
+            Discard();
+            SetLastError(error);
+            return false;
+        }
         file_.reset();
         return true;
     }
 
 private:
+    bool Flush() {
+        if (pending_.empty()) return true;
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), pending_.data(), static_cast<DWORD>(pending_.size()), &written, nullptr)) return false;
+        if (written != pending_.size()) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        if (digest_ != nullptr) digest_->Add(pending_.data(), pending_.size());
+        pending_.clear();
+        return true;
+    }
     bool Stopped() const {
         if (stop_ == nullptr || !stop_->load()) return false;
         SetLastError(ERROR_CANCELLED);
@@ -112,6 +132,7 @@ private:
     Sha256Stream* digest_;
     const std::atomic<bool>* stop_;
     UniqueFile file_;
+    std::vector<char> pending_;
 };
 
 // Runs the attempts of a series; once the caller asks it to stop, every
