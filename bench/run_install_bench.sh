@@ -105,7 +105,7 @@ run_installer() {
   while kill -0 $runner 2>/dev/null; do
     for p in $(pgrep -f 'QuilmoSetup.exe' || true); do
       # Only this prefix's installer: other builds on the machine run theirs too.
-      tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" || continue
+      { tr '\0' '\n' < "/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix" || continue
       awk '/VmHWM/ { print $2 }' "/proc/$p/status" 2>/dev/null >> "$state/hwm" || true
     done
     note_markers "$log" "$first_line"
