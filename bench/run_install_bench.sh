@@ -10,7 +10,8 @@
 #      version;
 #   3. the bytes the server sent for the update (changed files, manifest and
 #      signature only).
-# Prints the times, the ratios to their floors (target at most 1.25), the peak
+# Prints the times, the per-phase times, the ratios to their floors (targets:
+# fresh install at most 0.8, update at most 1.0), the peak
 # resident memory of the installer process (target under 64 MB) and the
 # request counts.
 # Usage: bench/run_install_bench.sh [BUILD_DIR]   (a test build: see tools/run-tests.sh)
@@ -56,10 +57,48 @@ winbase="$(WINEPREFIX="$prefix" WINEDEBUG=-all wine cmd /c echo %APPDATA% </dev/
 now() { date +%s.%N; }
 elapsed() { awk "BEGIN { printf \"%.3f\", $2 - $1 }"; }
 
-# Runs the installer silently and records its time and peak resident memory
-# (VmHWM of the Wine process, which includes Wine's own libraries).
+# Log lines that end the phases of a run, in order (the log has whole
+# seconds only, so the benchmark notes when each line first appears).
+markers='RunInstaller begin|manifest version=|copy old version begin|copy old version result=|download needed count=|download failed count=|register done'
+
+# Notes the time of every marker line that appeared in the log since the run began.
+note_markers() {  # note_markers LOG FIRST_LINE
+  [ -f "$1" ] || return 0
+  tail -n +"$2" "$1" | tr -d '\r' | awk -v now="$(now)" -v markers="$markers" '
+    BEGIN { n = split(markers, m, "|") }
+    { for (i = 1; i <= n; i++) if (index($0, "] " m[i]) > 0 && !(m[i] in seen)) { seen[m[i]] = 1; print m[i] "\t" now } }' \
+    | while IFS="$(printf '\t')" read -r marker at; do
+        grep -qF "$marker	" "$state/marks" || printf '%s\t%s\n' "$marker" "$at" >> "$state/marks"
+      done
+}
+
+mark_at() { awk -F '\t' -v m="$1" '$1 == m { print $2 }' "$state/marks"; }
+
+# Per-phase seconds from the marker times: start-up, manifest, copy,
+# checking, downloads, registration (payload checks and the switch-over) and
+# the tail (fonts, shortcuts, clean-up, up to the process's end).
+print_phases() {  # print_phases START END
+  begin=$(mark_at 'RunInstaller begin'); manifest=$(mark_at 'manifest version=')
+  copy0=$(mark_at 'copy old version begin'); copy1=$(mark_at 'copy old version result=')
+  needed=$(mark_at 'download needed count='); fetched=$(mark_at 'download failed count=')
+  registered=$(mark_at 'register done')
+  [ -n "$begin" ] && [ -n "$manifest" ] && [ -n "$needed" ] && [ -n "$fetched" ] || { echo "  phases: markers missing"; return 0; }
+  copy_s=0; check_from=$manifest
+  if [ -n "$copy0" ] && [ -n "$copy1" ]; then copy_s=$(elapsed "$copy0" "$copy1"); check_from=$copy1; fi
+  echo "  phases (s, +-0.1): start-up $(elapsed "$1" "$begin"), manifest $(elapsed "$begin" "$manifest"), copy $copy_s," \
+       "checking $(elapsed "$check_from" "$needed"), downloads $(elapsed "$needed" "$fetched")," \
+       "registration $(elapsed "$fetched" "${registered:-$2}"), tail $(elapsed "${registered:-$2}" "$2")"
+}
+
+# Runs the installer silently and records its time, the times of its phases
+# and its peak resident memory (VmHWM of the Wine process, which includes
+# Wine's own libraries).
 run_installer() {
-  : > "$state/hwm"
+  : > "$state/hwm"; : > "$state/marks"
+  # Every run starts its own log; the last run's is gone before the next starts.
+  log="$base_unix/installer-auto.log"
+  rm -f "$log"
+  first_line=1
   start=$(now)
   "$build/wine-run" "$build/QuilmoSetup.exe" /silent &
   runner=$!
@@ -69,13 +108,16 @@ run_installer() {
       { tr '\0' '\n' < "/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix" || continue
       awk '/VmHWM/ { print $2 }' "/proc/$p/status" 2>/dev/null >> "$state/hwm" || true
     done
+    note_markers "$log" "$first_line"
     sleep 0.1
   done
   set +e; wait $runner; code=$?; set -e
   end=$(now)
+  note_markers "$log" "$first_line"
   install_s=$(elapsed "$start" "$end")
   peak_mb=$(sort -n "$state/hwm" | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }')
   echo "  installer exit code $code, $install_s s, peak resident ${peak_mb:-?} MB"
+  print_phases "$start" "$end"
   [ "$code" -eq 0 ] || { echo "the installation did not complete; log:"; tr -d '\r' < "$base_unix/installer-auto.log"; exit 1; }
 }
 
@@ -164,7 +206,7 @@ print(f"  bytes sent: {sent} (changed files + manifest + signature: {expected}) 
 PY
 
 echo "--- results"
-printf 'fresh install:  %s s, floor %.3f s, ratio %.3f (target <= 1.25), %s requests, peak %s MB (target < 64)\n' \
+printf 'fresh install:  %s s, floor %.3f s, ratio %.3f (target <= 0.8), %s requests, peak %s MB (target < 64)\n' \
   "$fresh_s" "$floor1" "$(awk "BEGIN { print $fresh_s / $floor1 }")" "$fresh_requests" "$fresh_peak"
-printf 'update:         %s s, floor %.3f s, ratio %.3f (target <= 1.25), %s requests, peak %s MB (target < 64)\n' \
+printf 'update:         %s s, floor %.3f s, ratio %.3f (target <= 1.0), %s requests, peak %s MB (target < 64)\n' \
   "$update_s" "$floor2" "$(awk "BEGIN { print $update_s / $floor2 }")" "$update_requests" "$update_peak"

@@ -3,6 +3,7 @@
 #include "files/file_handles.h"
 #include "files/path_text.h"
 #include "files/text_encoding.h"
+#include "manifest/sha256.h"
 #include "startup/paths.h"
 
 #include <shlobj.h>
@@ -11,6 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <cwctype>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace quilmo {
@@ -47,24 +52,38 @@ bool IsDirectoryEntry(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CopyTree(const std::wstring& source, const std::wstring& destination);
+struct FileCopy {
+    std::wstring from;
+    std::wstring to;
+};
 
-void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& source, const std::wstring& destination) {
+// Where the files of a tree go: copied at once, one by one, or collected for
+// the copying threads.
+using FileCopies = std::vector<FileCopy>;
+
+bool CopyTree(const std::wstring& source, const std::wstring& destination, FileCopies* collected);
+
+void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& source, const std::wstring& destination,
+               FileCopies* collected) {
     const std::wstring from = source + L"\\" + entry.cFileName;
     const std::wstring to = destination + L"\\" + entry.cFileName;
     if (!IsDirectoryEntry(entry)) {
         SHCreateDirectoryExW(nullptr, destination.c_str(), nullptr);
-        CopyFileW(from.c_str(), to.c_str(), FALSE);  // a file that fails is fetched again later
+        if (collected != nullptr) {
+            collected->push_back({from, to});
+        } else {
+            CopyFileW(from.c_str(), to.c_str(), FALSE);  // a file that fails is fetched again later
+        }
         return;
     }
     // A linked directory may lead back into the tree or out of it: never
     // entered, its files are downloaded instead.
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return;
     if (SamePath(from, destination) || IsStrictlyInside(from, destination)) return;
-    CopyTree(from, to);
+    CopyTree(from, to, collected);
 }
 
-bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn) {
+bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn, FileCopies* collected) {
     const std::wstring source = WithoutTrailingSeparators(sourceIn);
     const std::wstring destination = WithoutTrailingSeparators(destinationIn);
     if (source.empty() || destination.empty()) return false;
@@ -81,9 +100,67 @@ bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn) {
     } closer{rawFind};
     do {
         const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") CopyEntry(entry, source, destination);
+        if (name != L"." && name != L"..") CopyEntry(entry, source, destination, collected);
     } while (FindNextFileW(rawFind, &entry));
     return true;
+}
+
+constexpr DWORD kHashedCopyBlock = 256 * 1024;
+
+// Copies one file and hashes the very bytes it writes. The destination is
+// opened for this process alone (others may only read it) and stays so in
+// the table; a copy that fails midway is removed, so the check downloads it.
+void CopyAndHash(const FileCopy& job, std::vector<unsigned char>& buffer, CopiedFiles& copied) {
+    UniqueFile source(CreateFileW(job.from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return;
+    UniqueFile target(CreateFileW(job.to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) return;
+    Sha256Hash sha;
+    for (;;) {
+        DWORD read = 0;
+        DWORD written = 0;
+        bool ok = ReadFile(source.get(), buffer.data(), kHashedCopyBlock, &read, nullptr) != FALSE;
+        if (ok && read == 0) break;
+        ok = ok && WriteFile(target.get(), buffer.data(), read, &written, nullptr) && written == read;
+        if (!ok) {
+            target.reset();
+            DeleteFileW(job.to.c_str());
+            return;
+        }
+        sha.Add(buffer.data(), read);
+    }
+    std::string digest = sha.Finish();
+    if (!digest.empty()) copied.Record(job.to, digest, std::move(target));
+}
+
+size_t CopyThreadCount(size_t files) {
+    SYSTEM_INFO info = {};
+    GetSystemInfo(&info);
+    size_t processors = info.dwNumberOfProcessors == 0 ? 1 : info.dwNumberOfProcessors;
+    size_t count = processors < 4 ? processors : 4;
+    return count < files ? count : files;
+}
+
+// The collected files, shared out between a few threads (reading, hashing
+// and writing overlap that way); the calling thread copies too.
+void CopyCollected(const FileCopies& jobs, CopiedFiles& copied) {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        std::vector<unsigned char> buffer(kHashedCopyBlock);
+        for (size_t i = next++; i < jobs.size(); i = next++) CopyAndHash(jobs[i], buffer, copied);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < CopyThreadCount(jobs.size()); ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads, same result
+        }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
 }
 
 bool IsPresent(const std::wstring& path) {
@@ -150,8 +227,40 @@ std::string AllocateTargetDirectory(const std::string& basePath, const std::stri
     return std::string();
 }
 
-bool CopyPreviousVersion(const std::wstring& source, const std::wstring& destination) {
-    return CopyTree(source, destination);
+std::wstring CopiedFiles::Key(const std::wstring& path) {
+    std::wstring key = path;
+    for (wchar_t& c : key) c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towlower(c));
+    return key;
+}
+
+bool CopiedFiles::Record(const std::wstring& path, const std::string& sha256, UniqueFile written) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (files_.size() >= kMaxHeld) return false;
+    return files_.emplace(Key(path), Held{sha256, std::move(written)}).second;
+}
+
+std::string CopiedFiles::DigestOf(const std::wstring& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = files_.find(Key(path));
+    return found == files_.end() ? std::string() : found->second.sha256;
+}
+
+size_t CopiedFiles::Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return files_.size();
+}
+
+void CopiedFiles::Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_.clear();
+}
+
+bool CopyPreviousVersion(const std::wstring& source, const std::wstring& destination, CopiedFiles* copied) {
+    if (copied == nullptr) return CopyTree(source, destination, nullptr);
+    FileCopies jobs;
+    const bool listed = CopyTree(source, destination, &jobs);
+    CopyCollected(jobs, *copied);
+    return listed;
 }
 
 bool IsUsableExistingFile(const std::wstring& path, uint64_t expectedSize) {

@@ -3,6 +3,7 @@
 // what to tell the user. Only https:// URLs are accepted.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,8 +28,10 @@ bool DownloadFile(const std::string& url, const std::wstring& destinationPath,
 class Sha256Stream;
 // The same, and the SHA-256 (lower case) of exactly the bytes written to the
 // file, computed on the stream's thread while the download runs. sha256 is
-// empty when the download failed.
+// empty when the download failed. Once *stop is set the download fails soon
+// (after the read or request under way) and sends no further request.
 bool DownloadFile(const std::string& url, const std::wstring& destinationPath, Sha256Stream& digest,
-                  std::string& sha256, const std::optional<uint64_t>& listedSize = std::nullopt);
+                  std::string& sha256, const std::optional<uint64_t>& listedSize = std::nullopt,
+                  const std::atomic<bool>* stop = nullptr);
 
 }  // namespace quilmo

@@ -91,6 +91,23 @@ std::string Sha256OfBytes(const std::string& bytes) {
     return sha.Hex(kUpperDigits);
 }
 
+class Sha256Hash::Engine : public Sha256 {};
+
+Sha256Hash::Sha256Hash() : engine_(new Engine) { failed_ = !engine_->Ok(); }
+Sha256Hash::~Sha256Hash() = default;
+
+bool Sha256Hash::Add(const void* data, size_t size) {
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    constexpr size_t kSlice = 1u << 30;  // CryptHashData takes a 32-bit length
+    for (size_t at = 0; !failed_ && at < size; at += kSlice) {
+        size_t piece = size - at < kSlice ? size - at : kSlice;
+        failed_ = !engine_->Add(bytes + at, static_cast<DWORD>(piece));
+    }
+    return !failed_;
+}
+
+std::string Sha256Hash::Finish() { return failed_ ? std::string() : engine_->Hex(kLowerDigits); }
+
 namespace {
 
 // A queue this deep keeps the hashing thread busy without holding more than

@@ -24,6 +24,26 @@ std::string Sha256OfHandle(HANDLE file);
 // caller could pin or compare it against).
 std::string Sha256OfBytes(const std::string& bytes);
 
+// A digest taken piece by piece on the caller's thread, for code that
+// already holds the bytes (a copy hashes what it writes). Lower-case digits.
+class Sha256Hash {
+public:
+    Sha256Hash();
+    ~Sha256Hash();
+    Sha256Hash(const Sha256Hash&) = delete;
+    Sha256Hash& operator=(const Sha256Hash&) = delete;
+
+    // False once hashing failed; later pieces are then ignored.
+    bool Add(const void* data, size_t size);
+    // The digest of everything added; empty when any step failed.
+    std::string Finish();
+
+private:
+    class Engine;
+    std::unique_ptr<Engine> engine_;
+    bool failed_ = false;
+};
+
 // Hashes bytes on a thread of its own while the caller goes on producing
 // them, so a download is hashed as it arrives instead of being read again
 // afterwards. Lower-case digits, like Sha256OfFile.

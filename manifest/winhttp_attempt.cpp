@@ -3,6 +3,7 @@
 #include <winhttp.h>
 
 #include <cwchar>
+#include <mutex>
 
 #include "files/text_encoding.h"
 #include "files/unique_handle.h"
@@ -52,6 +53,30 @@ void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
 void SetTimeouts(HINTERNET handle, unsigned timeoutMs) {
     int t = static_cast<int>(timeoutMs);
     WinHttpSetTimeouts(handle, t, t, t, t);
+}
+
+// One session per proxy choice and transport mode, kept for the whole run:
+// its connections stay open between requests, so the files of a release
+// share a few TLS handshakes instead of one each. Connections made while an
+// unknown root was tolerated never serve a strict request, because each mode
+// has its own session. The sessions live until the process ends.
+HINTERNET SharedSession(bool useSystemProxy, TransportMode mode, DWORD* error) {
+    static std::mutex guard;
+    static UniqueWinHttp* sessions = new UniqueWinHttp[6];
+    const size_t slot = static_cast<size_t>(mode) * 2 + (useSystemProxy ? 1 : 0);
+    std::lock_guard<std::mutex> lock(guard);
+    UniqueWinHttp& session = sessions[slot < 6 ? slot : 0];
+    if (session) return session.get();
+    session = OpenSession(useSystemProxy);
+    if (!session) {
+        *error = GetLastError();
+        return nullptr;
+    }
+    if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, const_cast<DWORD*>(&kAllTls),
+                          sizeof(kAllTls))) {
+        SetDwordOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kOlderTls);
+    }
+    return session.get();
 }
 
 // The wait for the response headers has its own time-out (90 s unless set);
@@ -145,16 +170,12 @@ AttemptResult RunWinHttpAttempt(const std::string& url, bool useSystemProxy, Tra
         status.error = kErrorInvalidParameter;
         return result;
     }
-    UniqueWinHttp session = OpenSession(useSystemProxy);
-    if (!session) {
-        status.error = GetLastError();
+    DWORD sessionError = 0;
+    HINTERNET session = SharedSession(useSystemProxy, mode, &sessionError);
+    if (session == nullptr) {
+        status.error = sessionError;
         return result;
     }
-    if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, const_cast<DWORD*>(&kAllTls),
-                          sizeof(kAllTls))) {
-        SetDwordOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kOlderTls);
-    }
-    SetTimeouts(session.get(), settings.timeoutMs);
 
     CrackedUrl cracked;
     if (!CrackUrl(Utf8ToWide(url), cracked)) {
@@ -165,7 +186,7 @@ AttemptResult RunWinHttpAttempt(const std::string& url, bool useSystemProxy, Tra
         status.error = kErrorInvalidParameter;
         return result;
     }
-    UniqueWinHttp connection(WinHttpConnect(session.get(), cracked.host.c_str(), cracked.port, 0));
+    UniqueWinHttp connection(WinHttpConnect(session, cracked.host.c_str(), cracked.port, 0));
     if (!connection) {
         status.error = GetLastError();
         return result;

@@ -15,6 +15,7 @@
 #include "manifest/url_template.h"
 #include "pipeline/abort.h"
 #include "pipeline/caption_rule.h"
+#include "pipeline/download_ahead.h"
 #include "pipeline/download_rules.h"
 #include "pipeline/installer_state.h"
 #include "pipeline/parallel_hasher.h"
@@ -191,16 +192,17 @@ StepOutcome CreateTargetDirectory(const InstallRun& run) {
 }
 
 // Step 10: only saves downloads; whatever it copies is checked against the
-// manifest in the next steps.
-void CarryOverPreviousVersion(const InstallRun& run) {
+// manifest in the next steps, with the digests the copy took of the bytes it
+// wrote (the copied files stay locked against change until then).
+void CarryOverPreviousVersion(const InstallRun& run, CopiedFiles& copied) {
     if (run.installedDir.empty()) return;
     std::wstring installed = Utf8ToWide(run.installedDir);
     if (SamePath(installed, run.targetDirW) || IsStrictlyInside(installed, run.targetDirW)) return;
     if (!PathFileExistsW(installed.c_str())) return;
     SetStatusText("正在复制旧版本文件...");
     WriteLog("copy old version begin");
-    bool copied = CopyPreviousVersion(installed, run.targetDirW);
-    WriteLog(std::string("copy old version result=") + LogBool(copied));
+    bool result = CopyPreviousVersion(installed, run.targetDirW, &copied);
+    WriteLog(std::string("copy old version result=") + LogBool(result));
 }
 
 // Step 11.
@@ -224,13 +226,18 @@ StepOutcome ReadFileList(InstallRun& run) {
     return StepOutcome::Continue();
 }
 
-// Step 12. The digests are computed ahead on every processor; the walk
-// below still checks, reports and decides entry by entry.
-StepOutcome VerifyPresentFiles(InstallRun& run) {
+// Step 12. A file the copy wrote is judged by the digest of the bytes it
+// wrote; the others are hashed ahead on every processor. The walk below
+// still checks, reports and decides entry by entry.
+StepOutcome VerifyPresentFiles(InstallRun& run, const CopiedFiles& copied) {
     SetStatusText("正在检查文件完整性...");
     std::vector<std::wstring> localPaths;
-    for (const ManifestFileEntry& entry : run.entries) localPaths.push_back(LocalPathOf(run, entry));
-    ParallelFileHasher hasher(localPaths);
+    std::vector<std::wstring> toHash;
+    for (const ManifestFileEntry& entry : run.entries) {
+        localPaths.push_back(LocalPathOf(run, entry));
+        toHash.push_back(copied.DigestOf(localPaths.back()).empty() ? localPaths.back() : std::wstring());
+    }
+    ParallelFileHasher hasher(std::move(toHash));
     for (size_t i = 0; i < run.entries.size(); ++i) {
         if (CancelRequested()) return StepOutcome::End(1);
         const ManifestFileEntry& entry = run.entries[i];
@@ -244,7 +251,9 @@ StepOutcome VerifyPresentFiles(InstallRun& run) {
         }
         if (PathFileExistsW(local.c_str())) {
             if (i % 5 == 0) SetStatusText("正在验证: " + entry.path);
-            if (SameHash(hasher.Digest(i), entry.hash)) {
+            std::string digest = copied.DigestOf(local);
+            if (digest.empty()) digest = hasher.Digest(i);
+            if (SameHash(digest, entry.hash)) {
                 if (bootstrapper != nullptr) bootstrapper->verified = true;
             } else {
                 run.needed.push_back(entry);
@@ -257,40 +266,49 @@ StepOutcome VerifyPresentFiles(InstallRun& run) {
     return StepOutcome::Continue();
 }
 
-// Downloads into a temporary name next to the file and moves it under its
-// listed name only once its SHA-256 matched, so a listed name never holds a
-// partial or unverified download, not even after the process was ended
-// half-way. The digest is taken from the bytes as they are written (the
-// temporary file is open to nobody else meanwhile), on a second thread.
-// Returns false after logging the failure.
-bool DownloadVerifiedFile(const ManifestFileEntry& entry, const std::wstring& local, Sha256Stream& digestStream) {
-    std::wstring temporary = local + L".__qmdl_" + RandomHexToken() + L".tmp";
-    std::string digest;
-    if (!DownloadFile(entry.url, temporary, digestStream, digest, entry.size)) {  // leaves no file behind
-        WriteLog("download failed=" + entry.path);
-        SetStatusText("下载失败: " + entry.path);
-        return false;
-    }
-    if (!SameHash(digest, entry.hash)) {
-        WriteLog("hash failed=" + entry.path);
-        SetStatusText("校验失败: " + entry.path);
-        DeleteFileW(temporary.c_str());
-        DeleteFileW(local.c_str());
-        return false;
-    }
-    if (!MoveFileExW(temporary.c_str(), local.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        WriteLog("download failed=" + entry.path);
-        SetStatusText("下载失败: " + entry.path);
-        DeleteFileW(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
 void CreateParentDirectory(const std::wstring& local) {
     size_t slash = local.find_last_of(L'\\');
     if (slash == std::wstring::npos) return;
     SHCreateDirectoryExW(nullptr, local.substr(0, slash).c_str(), nullptr);
+}
+
+// Downloads into a temporary name at the top of the target directory, on a
+// fetching thread, and hashes the bytes as they are written (the temporary
+// file is open to nobody else meanwhile). A failed download leaves nothing
+// behind. The file's own directory is made by the walk when it takes the
+// file, in list order, so fetching ahead never shapes the tree.
+FetchedFile FetchToTemporary(const ManifestFileEntry& entry, const std::wstring& targetDir,
+                             const std::atomic<bool>& stop) {
+    FetchedFile fetched;
+    fetched.temporary = JoinPath(targetDir, L".__qmdl_" + RandomHexToken() + L".tmp");
+    Sha256Stream digestStream;
+    fetched.ok = DownloadFile(entry.url, fetched.temporary, digestStream, fetched.sha256, entry.size, &stop);
+    return fetched;
+}
+
+// The file moves under its listed name only once its SHA-256 matched, so a
+// listed name never holds a partial or unverified download, not even after
+// the process was ended half-way. Returns false after logging the failure.
+bool AcceptFetchedFile(const ManifestFileEntry& entry, const std::wstring& local, const FetchedFile& fetched) {
+    if (!fetched.ok) {
+        WriteLog("download failed=" + entry.path);
+        SetStatusText("下载失败: " + entry.path);
+        return false;
+    }
+    if (!SameHash(fetched.sha256, entry.hash)) {
+        WriteLog("hash failed=" + entry.path);
+        SetStatusText("校验失败: " + entry.path);
+        DeleteFileW(fetched.temporary.c_str());
+        DeleteFileW(local.c_str());
+        return false;
+    }
+    if (!MoveFileExW(fetched.temporary.c_str(), local.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        WriteLog("download failed=" + entry.path);
+        SetStatusText("下载失败: " + entry.path);
+        DeleteFileW(fetched.temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 StepOutcome AbortDownloads() {
@@ -301,21 +319,29 @@ StepOutcome AbortDownloads() {
     return StepOutcome::End(AbortRun(row));
 }
 
-// Step 14.
+// Step 14. The files are fetched a few ahead; this walk takes them in list
+// order and decides, reports and counts each one as it comes.
 StepOutcome DownloadNeededFiles(InstallRun& run) {
     size_t downloaded = 0;
     size_t failures = 0;
-    Sha256Stream digestStream;
-    for (const ManifestFileEntry& entry : run.needed) {
-        if (CancelRequested()) return StepOutcome::End(1);
+    DownloadAhead ahead(run.needed.size(), [&run](size_t index, const std::atomic<bool>& stop) {
+        return FetchToTemporary(run.needed[index], run.targetDirW, stop);
+    });
+    for (size_t i = 0; i < run.needed.size(); ++i) {
+        const ManifestFileEntry& entry = run.needed[i];
+        if (CancelRequested()) {
+            ahead.Stop();
+            return StepOutcome::End(1);
+        }
         if (ShowsTipBeforeNextFile(downloaded)) {
             ShowRandomTip();
         } else {
             SetStatusText("正在下载: " + entry.path);
         }
+        FetchedFile fetched = ahead.Take(i);
         std::wstring local = LocalPathOf(run, entry);
         CreateParentDirectory(local);
-        if (DownloadVerifiedFile(entry, local, digestStream)) {
+        if (AcceptFetchedFile(entry, local, fetched)) {
             if (PrerequisiteFile* bootstrapper = BootstrapperRecord(run, entry)) bootstrapper->verified = true;
             ++downloaded;
             SetProgress(DownloadProgress(downloaded, run.needed.size()));
@@ -323,7 +349,10 @@ StepOutcome DownloadNeededFiles(InstallRun& run) {
         }
         run.failedPaths.push_back(entry.path);
         ++failures;
-        if (TooManyDownloadFailures(failures, run.needed.size())) return AbortDownloads();
+        if (TooManyDownloadFailures(failures, run.needed.size())) {
+            ahead.Stop();
+            return AbortDownloads();
+        }
     }
     return StepOutcome::Continue();
 }
@@ -355,9 +384,11 @@ StepOutcome RunPhaseA(InstallRun& run) {
     ReadLaterValues(run);
     outcome = CreateTargetDirectory(run);
     if (!outcome.goOn) return outcome;
-    CarryOverPreviousVersion(run);
+    CopiedFiles copied;
+    CarryOverPreviousVersion(run, copied);
     outcome = ReadFileList(run);
-    if (outcome.goOn) outcome = VerifyPresentFiles(run);
+    if (outcome.goOn) outcome = VerifyPresentFiles(run, copied);
+    copied.Release();  // the downloads may replace what did not match
     if (!outcome.goOn) return outcome;
     WriteLog("download needed count=" + std::to_string(run.needed.size()));
     outcome = DownloadNeededFiles(run);

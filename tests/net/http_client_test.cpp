@@ -2,6 +2,7 @@
 // and WinINet of the Wine prefix. The same tests run as a Windows 10 and as
 // a Windows 7 program (QUILMO_EXPECT_WINDOWS), where the client may degrade.
 #include "manifest/http_client.h"
+#include "manifest/sha256.h"
 #include "manifest/transfer_limits.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/release_server.h"
 
@@ -136,6 +138,31 @@ TEST_F(HttpClient, BodyWithoutManifestShapeIsAFailedAttempt) {
     EXPECT_EQ(FetchText(url, true, kTransferLimits.manifestBytes), "");
     EXPECT_EQ(CountRequests("trusted"), 4u);
     EXPECT_EQ(FetchText(url, false, kTransferLimits.manifestBytes), "[{\"Files\":[{}]}]");
+}
+
+// A download fetched ahead and no longer wanted: once told to stop it sends
+// no further request, ends with the response under way and leaves no file.
+TEST_F(HttpClient, StoppedDownloadSendsNoFurtherRequestAndLeavesNoFile) {
+    ReleaseServer::PutFile("slow.bin", std::string(200000, 's'));
+    std::string url = ReleaseServer::HttpsBase() + "slow.bin";
+    Sha256Stream digest;
+    std::string sha256 = "unset";
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(DownloadFile(url, destination_, digest, sha256, std::nullopt, &stop));
+    EXPECT_EQ(sha256, "");
+    EXPECT_EQ(ReleaseServer::Requests().size(), 0u);
+    EXPECT_FALSE(FileExists(destination_));
+
+    ReleaseServer::Script(R"({"/slow.bin": {"stall_ms": 1500}})");
+    stop = false;
+    std::thread stopper([&] {
+        while (ReleaseServer::Requests().empty()) Sleep(20);
+        stop = true;
+    });
+    EXPECT_FALSE(DownloadFile(url, destination_, digest, sha256, std::nullopt, &stop));
+    stopper.join();
+    EXPECT_EQ(CountRequests("trusted"), 1u) << "no retry, no fallback after the stop";
+    EXPECT_FALSE(FileExists(destination_));
 }
 
 TEST_F(HttpClient, BodyCutShortLeavesNoPartialFile) {

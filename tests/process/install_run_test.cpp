@@ -521,6 +521,14 @@ TEST_F(InstallRun, ClosingTheWindowDuringDownloadsStopsAtTheNextFile) {
     std::vector<std::string> log = LogMessages();
     EXPECT_EQ(CountPrefix(log, "download failed count="), 0u);
     EXPECT_LT(PayloadRequestCounts().size(), release.entries.size());
+    // Files fetched ahead of the one the run stopped at leave nothing behind.
+    std::wstring target = Utf8ToWide(ValueAfter(log, "target path="));
+    ASSERT_FALSE(target.empty());
+    std::vector<std::wstring> files;
+    ListFiles(target.substr(0, target.size() - 1), L"", files);
+    for (const std::wstring& file : files) {
+        EXPECT_EQ(file.find(L".__qmdl_"), std::wstring::npos) << "temporary download left: " << WideToUtf8(file);
+    }
 }
 
 TEST_F(InstallRun, DuplicateEntriesAndLongChinesePathsNeverEscapeOrLeavePartialFiles) {

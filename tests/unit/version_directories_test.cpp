@@ -3,6 +3,7 @@
 #include "files/file_handles.h"
 #include "files/path_text.h"
 #include "files/text_encoding.h"
+#include "manifest/sha256.h"
 #include "startup/paths.h"
 #include "support/scratch_dir.h"
 
@@ -111,6 +112,59 @@ TEST_F(CopyVersion, CopiesNestedTreesAndOverwrites) {
     auto copied = Snapshot(destination);
     EXPECT_EQ(copied.erase(L"new-only.txt"), 1u);
     EXPECT_EQ(copied, Snapshot(source));
+}
+
+// The copy that also hashes: the same tree as the plain copy, each written
+// file's digest known from the bytes written, and every copied file locked
+// against change until the check has used that digest.
+TEST_F(CopyVersion, HashingCopyRecordsDigestsOfWrittenFilesAndLocksThemUntilReleased) {
+    const std::wstring destination = scratch / L"2026.2";
+    ASSERT_TRUE(MakeDir(destination));
+    ASSERT_TRUE(WriteBytes(destination + L"\\Quilmo.Core.dll", "stale"));
+    ASSERT_TRUE(WriteBytes(destination + L"\\new-only.txt", "n"));
+    ASSERT_TRUE(WriteBytes(scratch / L"other.bin", "other"));
+    CopiedFiles copied;
+    EXPECT_TRUE(CopyPreviousVersion(source, destination + L"\\", &copied));
+    EXPECT_EQ(copied.Count(), 3u);
+    for (const wchar_t* name : {L"Quilmo.Core.dll", L"sub\\deeper\\res.bin", L"sub\\empty.txt"}) {
+        SCOPED_TRACE(WideToUtf8(name));
+        EXPECT_EQ(copied.DigestOf(destination + L"\\" + name), Sha256OfFile(source + L"\\" + name));
+        const std::wstring path = destination + L"\\" + name;
+        UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(writer.valid()) << "a copied file must not be writable before the check";
+        EXPECT_FALSE(MoveFileExW((scratch / L"other.bin").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_FALSE(DeleteFileW(path.c_str()));
+    }
+    // Paths are compared as Windows does, without regard to case or slash.
+    EXPECT_EQ(copied.DigestOf(destination + L"/SUB/deeper/RES.bin"), Sha256OfFile(source + L"\\sub\\deeper\\res.bin"));
+    EXPECT_EQ(copied.DigestOf(destination + L"\\sub\\empty.txt"),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(copied.DigestOf(destination + L"\\new-only.txt"), "");  // not written by this copy
+
+    copied.Release();
+    EXPECT_EQ(copied.DigestOf(destination + L"\\Quilmo.Core.dll"), "");
+    auto after = Snapshot(destination);
+    EXPECT_EQ(after.erase(L"new-only.txt"), 1u);
+    EXPECT_EQ(after, Snapshot(source));
+    EXPECT_TRUE(WriteBytes(destination + L"\\Quilmo.Core.dll", "changed after the check"));
+}
+
+// A file the copy could not read keeps whatever the destination held, and
+// nothing vouches for it: the check hashes it from disk.
+TEST_F(CopyVersion, HashingCopyVouchesOnlyForWhatItWrote) {
+    const std::wstring destination = scratch / L"2026.2";
+    ASSERT_TRUE(MakeDir(destination));
+    ASSERT_TRUE(WriteBytes(destination + L"\\Quilmo.Core.dll", "stale"));
+    UniqueFile busy(CreateFileW((source + L"\\Quilmo.Core.dll").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(busy.valid());
+    CopiedFiles copied;
+    EXPECT_TRUE(CopyPreviousVersion(source, destination, &copied));
+    EXPECT_EQ(copied.DigestOf(destination + L"\\Quilmo.Core.dll"), "");
+    EXPECT_EQ(copied.Count(), 2u);
+    copied.Release();
+    EXPECT_EQ(ReadBytes(destination + L"\\Quilmo.Core.dll"), "stale");
 }
 
 TEST_F(CopyVersion, NeverCopiesADestinationInsideTheSourceIntoItself) {
