@@ -29,23 +29,6 @@ ElevationCalls BindRealCalls() {
     return calls;
 }
 
-// Starts the copy of this executable that asks for administrator rights.
-// The handle of the child, or none when the start failed or was refused.
-UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring& self, const std::wstring& workingDir,
-                                bool comOnly) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.hwnd = nullptr;
-    info.lpVerb = L"runas";
-    info.lpFile = self.c_str();
-    info.lpParameters = comOnly ? kCleanupMachineComSwitch : kCleanupMachineSwitch;
-    info.lpDirectory = workingDir.empty() ? nullptr : workingDir.c_str();
-    info.nShow = SW_HIDE;
-    if (!calls.shellExecuteEx(&info)) return UniqueHandle();
-    return UniqueHandle(info.hProcess);
-}
-
 // The child's own answer, when it gave one within the limit. A child that
 // takes longer is left running: ending it could cut its restore short.
 bool ChildReportedSuccess(const ElevationCalls& calls, HANDLE child) {
@@ -56,6 +39,21 @@ bool ChildReportedSuccess(const ElevationCalls& calls, HANDLE child) {
 }
 
 }  // namespace
+
+UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring& self, const std::wstring& parameters,
+                                const std::wstring& workingDir) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = nullptr;
+    info.lpVerb = L"runas";
+    info.lpFile = self.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = workingDir.empty() ? nullptr : workingDir.c_str();
+    info.nShow = SW_HIDE;
+    if (!calls.shellExecuteEx(&info)) return UniqueHandle();
+    return UniqueHandle(info.hProcess);
+}
 
 template <>
 std::atomic<const ElevationCalls*>& BindingOverride<ElevationCalls>() {
@@ -105,7 +103,8 @@ bool RunElevatedCleanup(const std::wstring& workingDir, bool comOnly) {
     if (calls.isProcessElevated()) return calls.runCleanupInProcess(comOnly) == 0;
     std::wstring self;
     if (!calls.ownExecutablePath(&self)) return false;
-    UniqueHandle child = StartElevatedChild(calls, self, workingDir, comOnly);
+    UniqueHandle child =
+        StartElevatedChild(calls, self, comOnly ? kCleanupMachineComSwitch : kCleanupMachineSwitch, workingDir);
     if (!child) return false;
     return ChildReportedSuccess(calls, child.get());
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "files/native_file_api.h"
+#include "files/unique_handle.h"
 
 namespace quilmo {
 
@@ -46,6 +47,12 @@ constexpr DWORD kElevatedChildTimeoutMs = 60000;
 // not finish within a minute (it is left running) or an unreadable exit code
 // count as failure.
 bool RunElevatedCleanup(const std::wstring& workingDir, bool comOnly);
+
+// Starts this executable again through "runas" with the given parameters,
+// hidden, in workingDir (empty: none). The child's handle, or none when the
+// start failed or the prompt was refused.
+UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring& self, const std::wstring& parameters,
+                                const std::wstring& workingDir);
 
 // The own path of this executable, without truncation.
 bool OwnExecutablePath(std::wstring* path);

@@ -265,22 +265,6 @@ int CopyCheckAndRun(const PrerequisiteCalls& calls, PrivateSecurity& security, c
     return RunBootstrapper(calls, kind, copy);
 }
 
-// Starts the installer itself with "runas" and the sub-command; the child's
-// handle, or none when the start failed or was refused.
-UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring& self, const std::wstring& parameters) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.hwnd = nullptr;
-    info.lpVerb = L"runas";
-    info.lpFile = self.c_str();
-    info.lpParameters = parameters.c_str();
-    info.lpDirectory = nullptr;
-    info.nShow = SW_HIDE;
-    if (!calls.shellExecuteEx(&info)) return UniqueHandle();
-    return UniqueHandle(info.hProcess);
-}
-
 }  // namespace
 
 template <>
@@ -350,7 +334,7 @@ bool RunPrerequisiteElevated(const std::wstring& kind, const std::wstring& sourc
     }
     std::wstring self;
     if (!calls.ownExecutablePath(&self)) return false;
-    UniqueHandle child = StartElevatedChild(calls, self, PrerequisiteParameters(kind, sourcePath, sha256));
+    UniqueHandle child = StartElevatedChild(calls, self, PrerequisiteParameters(kind, sourcePath, sha256), L"");
     if (!child) return false;
     if (calls.waitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) return false;
     DWORD code = 1;
