@@ -203,7 +203,9 @@ class WindowTests:
     # --- tests -----------------------------------------------------------------
     def test_window_at_rest_and_install(self):
         sc = self.screen
-        sc.serve("v1", {p: {"stall_ms": 700} for p in V1_SLOW})
+        # Staggered stalls: the installer fetches several files at once, and
+        # the bar should still be seen at more than one step of the downloads.
+        sc.serve("v1", {p: {"stall_ms": 700 * (i + 1)} for i, p in enumerate(V1_SLOW)})
         before = sc.shot()
         layout = self.launch()
         check((layout.width, layout.height) == (480, 305), f"window is {layout.width}x{layout.height}")
