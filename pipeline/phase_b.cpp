@@ -39,7 +39,7 @@ struct SwitchOver {
     bool vstoRestartNeeded = false;
     bool webView2Missing = false;
     std::wstring finalNote;
-    PostCommandSpec postCommand;
+    PostCommandLaunch postCommand;
 };
 
 // The registration only ever touches the current user's hive.

@@ -50,25 +50,25 @@ void ReportFailure(DWORD exitCode) {
 
 }  // namespace
 
-StepOutcome CheckPostCommand(const InstallRun& run, PostCommandSpec& spec) {
-    spec.command = run.postCommand;
-    spec.workingDirectory = run.targetDirW;
-    spec.fullPath.clear();
-    if (spec.command.empty()) return StepOutcome::Continue();
-    WriteLog("pre-check post cmd=" + spec.command);
-    if (!IsAllowedPostCommand(spec.command)) {
-        return Refuse("abort: post cmd rejected by allowlist before registry mutation: " + spec.command,
+StepOutcome CheckPostCommand(const InstallRun& run, PostCommandLaunch& launch) {
+    launch.command = run.postCommand;
+    launch.workingDirectory = run.targetDirW;
+    launch.fullPath.clear();
+    if (launch.command.empty()) return StepOutcome::Continue();
+    WriteLog("pre-check post cmd=" + launch.command);
+    if (!IsAllowedPostCommand(launch.command)) {
+        return Refuse("abort: post cmd rejected by allowlist before registry mutation: " + launch.command,
                       "后置迁移组件不在白名单内，安装中止。", L"更新清单包含未受信任的后置命令，已中止安装。",
                       L"组件校验失败");
     }
-    spec.fullPath = JoinPath(run.targetDirW, Utf8ToWide(spec.command));
-    if (!PathFileExistsW(spec.fullPath.c_str())) {
-        return Refuse("abort: post cmd file missing before registry mutation: " + WideToUtf8(spec.fullPath),
+    launch.fullPath = JoinPath(run.targetDirW, Utf8ToWide(launch.command));
+    if (!PathFileExistsW(launch.fullPath.c_str())) {
+        return Refuse("abort: post cmd file missing before registry mutation: " + WideToUtf8(launch.fullPath),
                       "后置迁移组件缺失，安装中止。", L"未找到清单指定的后置迁移组件，已中止安装以避免破坏现有配置。",
                       L"组件缺失");
     }
     std::wstring message;
-    if (!VerifyComponentSignature(spec.fullPath, PostCommandSigner(), message)) {
+    if (!VerifyComponentSignature(launch.fullPath, PostCommandSigner(), message)) {
         return Refuse("abort: post cmd Authenticode verification failed before registry mutation: " +
                           WideToUtf8(message),
                       "后置迁移组件签名校验失败，安装中止。", message, L"签名校验失败");
@@ -76,16 +76,16 @@ StepOutcome CheckPostCommand(const InstallRun& run, PostCommandSpec& spec) {
     return StepOutcome::Continue();
 }
 
-bool RunPostCommandWith(const PostCommandSpec& spec, DWORD timeLimitMs) {
-    if (spec.command.empty()) return true;
+bool RunPostCommandWith(const PostCommandLaunch& launch, DWORD timeLimitMs) {
+    if (launch.command.empty()) return true;
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     // No shell error dialog when the start fails: an unattended run has
     // nobody to close it and would wait on it forever.
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"open";
-    info.lpFile = spec.fullPath.c_str();
-    info.lpDirectory = spec.workingDirectory.c_str();
+    info.lpFile = launch.fullPath.c_str();
+    info.lpDirectory = launch.workingDirectory.c_str();
     info.nShow = SW_HIDE;
     DWORD exitCode = 1;
     if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
@@ -108,6 +108,6 @@ bool RunPostCommandWith(const PostCommandSpec& spec, DWORD timeLimitMs) {
     return false;
 }
 
-bool RunPostCommand(const PostCommandSpec& spec) { return RunPostCommandWith(spec, kPostCommandTimeLimitMs); }
+bool RunPostCommand(const PostCommandLaunch& launch) { return RunPostCommandWith(launch, kPostCommandTimeLimitMs); }
 
 }  // namespace quilmo

@@ -12,7 +12,7 @@
 
 namespace quilmo {
 
-struct PostCommandSpec {
+struct PostCommandLaunch {
     std::string command;   // the manifest's "Cmd"; empty: there is no command
     std::wstring fullPath;  // in the version directory; filled by the pre-checks
     std::wstring workingDirectory;
@@ -21,13 +21,13 @@ struct PostCommandSpec {
 const DWORD kPostCommandTimeLimitMs = 60000;
 
 // The pre-checks; ends the run with its abort row on the first failure.
-// Without a command there is nothing to check. Fills spec.
-StepOutcome CheckPostCommand(const InstallRun& run, PostCommandSpec& spec);
+// Without a command there is nothing to check. Fills launch.
+StepOutcome CheckPostCommand(const InstallRun& run, PostCommandLaunch& launch);
 
 // True when there is no command or it ended with exit code 0 within the time
 // limit. On false the failure has been reported (status, exit code, box) and
 // the caller restores the registration.
-bool RunPostCommand(const PostCommandSpec& spec);
-bool RunPostCommandWith(const PostCommandSpec& spec, DWORD timeLimitMs);
+bool RunPostCommand(const PostCommandLaunch& launch);
+bool RunPostCommandWith(const PostCommandLaunch& launch, DWORD timeLimitMs);
 
 }  // namespace quilmo

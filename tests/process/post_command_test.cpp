@@ -51,16 +51,16 @@ protected:
         ASSERT_TRUE(WriteBytes(dir_ / L"helper-action.txt", action));
     }
 
-    PostCommandSpec Spec() const {
+    PostCommandLaunch Spec() const {
         return {"QMSetupHelper.exe", dir_ / kHelperName, dir_.path()};
     }
 
-    StepOutcome PreCheck(const std::string& command, PostCommandSpec& spec) const {
+    StepOutcome PreCheck(const std::string& command, PostCommandLaunch& launch) const {
         InstallRun run;
         run.postCommand = command;
         run.targetDirW = dir_.path() + L"\\";
         run.targetDir = WideToUtf8(run.targetDirW);
-        return CheckPostCommand(run, spec);
+        return CheckPostCommand(run, launch);
     }
 
     ScratchDir dir_;
@@ -104,9 +104,9 @@ TEST_F(PostCommand, ProgramThatCannotStartFails) {
 }
 
 TEST_F(PostCommand, NoCommandSkipsChecksAndRun) {
-    PostCommandSpec spec;
-    EXPECT_TRUE(PreCheck("", spec).goOn);
-    EXPECT_TRUE(RunPostCommand(spec));
+    PostCommandLaunch launch;
+    EXPECT_TRUE(PreCheck("", launch).goOn);
+    EXPECT_TRUE(RunPostCommand(launch));
     EXPECT_TRUE(LogMessages().empty());
 }
 
@@ -133,16 +133,16 @@ TEST_P(PostCommandPreChecks, RefuseBeforeTheRegistryIsTouched) {
         ASSERT_TRUE(CopyFileW(ReleaseServer::StatePath(std::string("signed/") + c.placedFile).c_str(),
                               (dir_ / command).c_str(), FALSE));
     }
-    PostCommandSpec spec;
-    StepOutcome outcome = PreCheck(c.command, spec);
+    PostCommandLaunch launch;
+    StepOutcome outcome = PreCheck(c.command, launch);
     std::vector<std::string> log = LogMessages();
     ASSERT_GE(log.size(), 1u);
     EXPECT_EQ(log[0], std::string("pre-check post cmd=") + c.command);
     if (*c.abortLine == '\0') {
         EXPECT_TRUE(outcome.goOn);
         EXPECT_EQ(log.size(), 1u);
-        EXPECT_EQ(spec.fullPath, dir_.path() + L"\\" + command);
-        EXPECT_EQ(spec.workingDirectory, dir_.path() + L"\\");
+        EXPECT_EQ(launch.fullPath, dir_.path() + L"\\" + command);
+        EXPECT_EQ(launch.workingDirectory, dir_.path() + L"\\");
         return;
     }
     EXPECT_FALSE(outcome.goOn);
