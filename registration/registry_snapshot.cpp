@@ -535,20 +535,24 @@ CoreRegistrationSnapshot CaptureCoreRegistrationState(const RegistrationTarget& 
     return snapshot;
 }
 
-void RestoreCoreRegistrationState(const RegistrationTarget& target, const CoreRegistrationSnapshot& snapshot) {
-    if (target.writeUser) {
-        const RegistryLocation user32 = User32Pass(target);
-        const RegistryLocation user64 = User64Pass(target);
-        const RegistryLocation neutral = UserNeutral(target);
-        RestoreComState(user32.hive, user32.root, user32.view, true, false, false, snapshot.slots[0]);
-        if (target.is64BitWindows) {
-            RestoreComState(user64.hive, user64.root, user64.view, true, false, false, snapshot.slots[1]);
-        }
-        RestoreComState(neutral.hive, neutral.root, neutral.view, false, true, true, snapshot.slots[2]);
-        // The registration writes these too; without this a redirected
-        // neutral root would keep the keys of a failed registration.
-        RestoreNeutralProgIds(target, snapshot.slots[0], snapshot.slots[1], snapshot.slots[2]);
+// The user's three COM slots: classes in each pass, host keys at the neutral
+// location, and the neutral ProgID keys the registration also writes (without
+// those a redirected neutral root would keep a failed registration's keys).
+template <typename Slots>
+void RestoreUserComSlots(const RegistrationTarget& target, const Slots& slots) {
+    const RegistryLocation user32 = User32Pass(target);
+    const RegistryLocation user64 = User64Pass(target);
+    const RegistryLocation neutral = UserNeutral(target);
+    RestoreComState(user32.hive, user32.root, user32.view, true, false, false, slots[0]);
+    if (target.is64BitWindows) {
+        RestoreComState(user64.hive, user64.root, user64.view, true, false, false, slots[1]);
     }
+    RestoreComState(neutral.hive, neutral.root, neutral.view, false, true, true, slots[2]);
+    RestoreNeutralProgIds(target, slots[0], slots[1], slots[2]);
+}
+
+void RestoreCoreRegistrationState(const RegistrationTarget& target, const CoreRegistrationSnapshot& snapshot) {
+    if (target.writeUser) RestoreUserComSlots(target, snapshot.slots);
     if (target.writeMachine) {
         const RegistryLocation machine32 = Machine32Pass(target);
         const RegistryLocation machine64 = Machine64Pass(target);
@@ -568,15 +572,7 @@ void CaptureInstallSnapshot(const RegistrationTarget& target, InstallSnapshot* s
 
 void RestoreInstallSnapshot(const RegistrationTarget& target, const InstallSnapshot& snapshot) {
     if (!snapshot.registry.valid) return;
-    const RegistryLocation user32 = User32Pass(target);
-    const RegistryLocation user64 = User64Pass(target);
-    const RegistryLocation neutral = UserNeutral(target);
-    RestoreComState(user32.hive, user32.root, user32.view, true, false, false, snapshot.slots[0]);
-    if (target.is64BitWindows) {
-        RestoreComState(user64.hive, user64.root, user64.view, true, false, false, snapshot.slots[1]);
-    }
-    RestoreComState(neutral.hive, neutral.root, neutral.view, false, true, true, snapshot.slots[2]);
-    RestoreNeutralProgIds(target, snapshot.slots[0], snapshot.slots[1], snapshot.slots[2]);
+    RestoreUserComSlots(target, snapshot.slots);
     RestoreRegistrySnapshot(snapshot.registry);
 }
 

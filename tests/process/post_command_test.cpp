@@ -51,7 +51,7 @@ protected:
         ASSERT_TRUE(WriteBytes(dir_ / L"helper-action.txt", action));
     }
 
-    PostCommandLaunch Spec() const {
+    PostCommandLaunch Launch() const {
         return {"QMSetupHelper.exe", dir_ / kHelperName, dir_.path()};
     }
 
@@ -68,7 +68,7 @@ protected:
 
 TEST_F(PostCommand, ExitCodeZeroSucceedsInTheVersionDirectory) {
     PlaceHelper("exit 0");
-    EXPECT_TRUE(RunPostCommandWith(Spec(), 30000));
+    EXPECT_TRUE(RunPostCommandWith(Launch(), 30000));
     EXPECT_TRUE(Exists(dir_ / L"helper-ran.txt")) << "the program runs with the version directory as its directory";
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{"post cmd waitRc=0 exitCode=0"}));
     EXPECT_TRUE(State().busy);
@@ -77,7 +77,7 @@ TEST_F(PostCommand, ExitCodeZeroSucceedsInTheVersionDirectory) {
 
 TEST_F(PostCommand, NonZeroExitCodeFailsAndReportsIt) {
     PlaceHelper("exit 3");
-    EXPECT_FALSE(RunPostCommandWith(Spec(), 30000));
+    EXPECT_FALSE(RunPostCommandWith(Launch(), 30000));
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{"post cmd waitRc=0 exitCode=3"}));
     EXPECT_EQ(State().statusText.Get(), "后置迁移组件执行失败，已回滚原配置。");
     EXPECT_FALSE(State().busy);
@@ -86,7 +86,7 @@ TEST_F(PostCommand, NonZeroExitCodeFailsAndReportsIt) {
 
 TEST_F(PostCommand, ProgramOutlivingTheLimitFailsWithExitCodeOneAndIsLeftRunning) {
     PlaceHelper("wait");
-    EXPECT_FALSE(RunPostCommandWith(Spec(), 300));
+    EXPECT_FALSE(RunPostCommandWith(Launch(), 300));
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{"post cmd waitRc=" + std::to_string(WAIT_TIMEOUT) +
                                                        " exitCode=1"}));
     EXPECT_EQ(State().exitCode, 1);
@@ -96,7 +96,7 @@ TEST_F(PostCommand, ProgramOutlivingTheLimitFailsWithExitCodeOneAndIsLeftRunning
 }
 
 TEST_F(PostCommand, ProgramThatCannotStartFails) {
-    EXPECT_FALSE(RunPostCommandWith(Spec(), 30000));
+    EXPECT_FALSE(RunPostCommandWith(Launch(), 30000));
     std::vector<std::string> log = LogMessages();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].rfind("post cmd launch failed err=", 0), 0u) << log[0];
