@@ -3,10 +3,13 @@
 #include <windows.h>
 #include "files/wincrypt_plain.h"
 
+#include <array>
+#include <atomic>
 #include <memory>
 #include <system_error>
 
 #include "files/unique_handle.h"
+#include "manifest/sha256_blocks.h"
 
 namespace quilmo {
 
@@ -15,24 +18,48 @@ namespace {
 const char kLowerDigits[] = "0123456789abcdef";
 const char kUpperDigits[] = "0123456789ABCDEF";
 
-// One running SHA-256 computation.
+std::atomic<Sha256Engine> gEngine{Sha256Engine::kFastest};
+
+bool UseProcessorEngine() {
+    static const bool available = ProcessorHasShaExtensions();
+    return available && gEngine.load() == Sha256Engine::kFastest;
+}
+
+// One running SHA-256 computation: on the processor's SHA extensions where
+// it has them (several times faster than the system's hashing under some
+// systems), through CryptoAPI otherwise.
 class Sha256 {
 public:
-    Sha256() {
-        if (CryptAcquireContextW(provider_.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    Sha256() : onProcessor_(UseProcessorEngine()) {
+        if (!onProcessor_ && CryptAcquireContextW(provider_.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
             CryptCreateHash(provider_.get(), CALG_SHA_256, 0, 0, hash_.put());
         }
     }
-    bool Ok() const { return hash_.valid(); }
-    bool Add(const BYTE* data, DWORD size) { return CryptHashData(hash_.get(), data, size, 0) != FALSE; }
+    bool Ok() const { return onProcessor_ || hash_.valid(); }
+    bool Add(const BYTE* data, size_t size) {
+        if (onProcessor_) {
+            blocks_.Add(data, size);
+            return true;
+        }
+        constexpr size_t kSlice = 1u << 30;  // CryptHashData takes a 32-bit length
+        for (size_t at = 0; at < size; at += kSlice) {
+            DWORD piece = static_cast<DWORD>(size - at < kSlice ? size - at : kSlice);
+            if (!CryptHashData(hash_.get(), data + at, piece, 0)) return false;
+        }
+        return true;
+    }
     std::string Hex(const char* digits) {
-        BYTE digest[32];
-        DWORD size = sizeof(digest);
-        if (!CryptGetHashParam(hash_.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof(digest)) {
-            return std::string();
+        std::array<uint8_t, 32> digest;
+        if (onProcessor_) {
+            digest = blocks_.Finish();
+        } else {
+            DWORD size = static_cast<DWORD>(digest.size());
+            if (!CryptGetHashParam(hash_.get(), HP_HASHVAL, digest.data(), &size, 0) || size != digest.size()) {
+                return std::string();
+            }
         }
         std::string hex;
-        for (BYTE b : digest) {
+        for (uint8_t b : digest) {
             hex += digits[b >> 4];
             hex += digits[b & 0x0F];
         }
@@ -40,6 +67,8 @@ public:
     }
 
 private:
+    bool onProcessor_;
+    Sha256Blocks blocks_;
     UniqueCryptContext provider_;
     UniqueCryptHash hash_;
 };
@@ -64,11 +93,13 @@ bool RewindFile(HANDLE file) {
 
 }  // namespace
 
+void SetSha256Engine(Sha256Engine engine) { gEngine.store(engine); }
+
 std::string Sha256OfFile(const std::wstring& path) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return std::string();
-    return HashStream(file.get(), 8192);
+    return HashStream(file.get(), 65536);
 }
 
 std::string Sha256OfHandle(HANDLE file) {
@@ -81,13 +112,7 @@ std::string Sha256OfHandle(HANDLE file) {
 std::string Sha256OfBytes(const std::string& bytes) {
     if (bytes.empty()) return std::string();
     Sha256 sha;
-    if (!sha.Ok()) return std::string();
-    // CryptHashData takes a 32-bit length.
-    constexpr size_t kSlice = 1u << 30;
-    for (size_t at = 0; at < bytes.size(); at += kSlice) {
-        size_t size = bytes.size() - at < kSlice ? bytes.size() - at : kSlice;
-        if (!sha.Add(reinterpret_cast<const BYTE*>(bytes.data() + at), static_cast<DWORD>(size))) return std::string();
-    }
+    if (!sha.Ok() || !sha.Add(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size())) return std::string();
     return sha.Hex(kUpperDigits);
 }
 
@@ -97,12 +122,7 @@ Sha256Hash::Sha256Hash() : engine_(new Engine) { failed_ = !engine_->Ok(); }
 Sha256Hash::~Sha256Hash() = default;
 
 bool Sha256Hash::Add(const void* data, size_t size) {
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    constexpr size_t kSlice = 1u << 30;  // CryptHashData takes a 32-bit length
-    for (size_t at = 0; !failed_ && at < size; at += kSlice) {
-        size_t piece = size - at < kSlice ? size - at : kSlice;
-        failed_ = !engine_->Add(bytes + at, static_cast<DWORD>(piece));
-    }
+    if (!failed_) failed_ = !engine_->Add(static_cast<const BYTE*>(data), size);
     return !failed_;
 }
 
@@ -117,6 +137,12 @@ constexpr size_t kMaxQueuedChunks = 32;
 }  // namespace
 
 Sha256Stream::Sha256Stream() {
+    // On the processor's extensions hashing costs less than handing the
+    // bytes to another thread, so it happens right where they are written.
+    if (UseProcessorEngine()) {
+        inline_ = std::make_unique<Sha256Hash>();
+        return;
+    }
     try {
         worker_ = std::thread([this] { Work(); });
     } catch (const std::system_error&) {
@@ -124,7 +150,7 @@ Sha256Stream::Sha256Stream() {
     }
 }
 
-bool Sha256Stream::Running() const { return worker_.joinable(); }
+bool Sha256Stream::Running() const { return inline_ != nullptr || worker_.joinable(); }
 
 Sha256Stream::~Sha256Stream() {
     {
@@ -143,13 +169,28 @@ void Sha256Stream::Push(Item item) {
     changed_.notify_all();
 }
 
-void Sha256Stream::Reset() { Push({Item::kReset, std::string()}); }
+void Sha256Stream::Reset() {
+    if (inline_ != nullptr) {
+        inline_ = std::make_unique<Sha256Hash>();
+        return;
+    }
+    Push({Item::kReset, std::string()});
+}
 
 void Sha256Stream::Add(const char* data, size_t size) {
+    if (inline_ != nullptr) {
+        inline_->Add(data, size);
+        return;
+    }
     if (size > 0) Push({Item::kData, std::string(data, size)});
 }
 
 std::string Sha256Stream::Finish() {
+    if (inline_ != nullptr) {
+        std::string digest = inline_->Finish();
+        inline_ = std::make_unique<Sha256Hash>();
+        return digest;
+    }
     if (!Running()) return std::string();
     Push({Item::kFinish, std::string()});
     std::unique_lock<std::mutex> lock(mutex_);
@@ -172,8 +213,7 @@ void Sha256Stream::Work() {
         }
         changed_.notify_all();  // room in the queue
         if (item.kind == Item::kData) {
-            failed = failed || !sha->Add(reinterpret_cast<const BYTE*>(item.bytes.data()),
-                                         static_cast<DWORD>(item.bytes.size()));
+            failed = failed || !sha->Add(reinterpret_cast<const BYTE*>(item.bytes.data()), item.bytes.size());
             continue;
         }
         std::string digest = (item.kind == Item::kFinish && !failed) ? sha->Hex(kLowerDigits) : std::string();

@@ -1,5 +1,4 @@
-// SHA-256 digests through the system's CryptoAPI: 64 hexadecimal digits,
-// or empty on any failure.
+// SHA-256 digests: 64 hexadecimal digits, or empty on any failure.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +11,12 @@
 #include <thread>
 
 namespace quilmo {
+
+// Digests come from the processor's SHA extensions where it has them and
+// from CryptoAPI otherwise. Tests pin the system's engine to check both;
+// the installer never changes it.
+enum class Sha256Engine { kFastest, kSystem };
+void SetSha256Engine(Sha256Engine engine);
 
 // Lower-case digits; the file is read with others allowed to read it too.
 std::string Sha256OfFile(const std::wstring& path);
@@ -44,9 +49,10 @@ private:
     bool failed_ = false;
 };
 
-// Hashes bytes on a thread of its own while the caller goes on producing
-// them, so a download is hashed as it arrives instead of being read again
-// afterwards. Lower-case digits, like Sha256OfFile.
+// Hashes bytes as the caller produces them, so a download is hashed as it
+// arrives instead of being read again afterwards: on the caller's thread
+// where the processor hashes fast, on a thread of its own otherwise.
+// Lower-case digits, like Sha256OfFile.
 class Sha256Stream {
 public:
     Sha256Stream();
@@ -54,7 +60,7 @@ public:
     Sha256Stream(const Sha256Stream&) = delete;
     Sha256Stream& operator=(const Sha256Stream&) = delete;
 
-    // Whether the hashing thread exists; without it nothing is hashed.
+    // Whether bytes are being hashed; without a thread to hash on, they are not.
     bool Running() const;
     // Forgets everything added so far.
     void Reset();
@@ -72,6 +78,7 @@ private:
     void Push(Item item);
     void Work();
 
+    std::unique_ptr<Sha256Hash> inline_;  // hashing on the caller's thread
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Item> queue_;

@@ -590,8 +590,9 @@ TEST_P(InjectedFault, EndsWithTheCodeOfItsTableAndLeavesNothingBehind) {
     const std::wstring source = Fixture("microsoft");
     EXPECT_EQ(RunPrerequisiteInstaller(L"net48", source, HashOf(source)), c.expectedCode);
     EXPECT_EQ(fake_.Runs().size(), c.started ? 1u : 0u);
-    if (!faults_.privateDirectory.empty())
+    if (!faults_.privateDirectory.empty()) {
         EXPECT_FALSE(Exists(faults_.privateDirectory)) << WideToUtf8(faults_.privateDirectory);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
