@@ -6,14 +6,18 @@
 
 namespace quilmo {
 
-DownloadAhead::DownloadAhead(size_t count, FetchFn fetch, size_t depth)
-    : count_(count), depth_(depth == 0 ? 1 : depth), fetch_(std::move(fetch)), slots_(count) {}
+DownloadAhead::DownloadAhead(size_t count, FetchFn fetch, size_t atOnce, size_t reach)
+    : count_(count),
+      atOnce_(atOnce == 0 ? 1 : atOnce),
+      reach_(reach < atOnce_ ? atOnce_ : reach),
+      fetch_(std::move(fetch)),
+      slots_(count) {}
 
 DownloadAhead::~DownloadAhead() { Stop(); }
 
 void DownloadAhead::Start() {
     started_ = true;
-    size_t threads = depth_ < count_ ? depth_ : count_;
+    size_t threads = atOnce_ < count_ ? atOnce_ : count_;
     for (size_t i = 0; i < threads; ++i) {
         try {
             workers_.emplace_back([this] { Work(); });
@@ -28,7 +32,7 @@ void DownloadAhead::Work() {
         size_t index = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || next_ >= count_ || next_ < window_ + depth_; });
+            changed_.wait(lock, [this] { return stop_ || next_ >= count_ || next_ < window_ + reach_; });
             if (stop_ || next_ >= count_) return;
             index = next_++;
             slots_[index].started = true;

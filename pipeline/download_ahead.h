@@ -1,7 +1,7 @@
-// Fetches the files of the download step a few ahead of the step itself, each
-// on its own thread and connection, into a temporary name. The step still
-// takes the results one by one in list order and decides, logs and counts
-// exactly as it would for a file it had just fetched itself.
+// Fetches the files of the download step ahead of the step itself, a few at
+// once, each on its own thread and connection, into a temporary name. The
+// step still takes the results one by one in list order and decides, logs
+// and counts exactly as it would for a file it had just fetched itself.
 #pragma once
 
 #include <atomic>
@@ -25,16 +25,21 @@ using FetchFn = std::function<FetchedFile(size_t index, const std::atomic<bool>&
 
 class DownloadAhead {
 public:
-    static constexpr size_t kDepth = 4;  // files fetched at once, the one taken next included
+    static constexpr size_t kAtOnce = 4;  // files fetched at once, each on its own connection
+    // How far past the file being taken fetches may reach: a large file at the
+    // head of the list then holds up only itself while the other connections
+    // go on with the files after it, and an abort still wastes a bounded
+    // number of fetches.
+    static constexpr size_t kReach = 64;
 
     // Nothing is fetched before the first Take.
-    DownloadAhead(size_t count, FetchFn fetch, size_t depth = kDepth);
+    DownloadAhead(size_t count, FetchFn fetch, size_t atOnce = kAtOnce, size_t reach = kReach);
     ~DownloadAhead();  // Stop()
     DownloadAhead(const DownloadAhead&) = delete;
     DownloadAhead& operator=(const DownloadAhead&) = delete;
 
     // The result of file `index`, waiting for it; indexes are taken in
-    // order, each once. Until the next Take, files up to index + depth - 1
+    // order, each once. Until the next Take, files up to index + reach - 1
     // may be fetched, none beyond.
     FetchedFile Take(size_t index);
 
@@ -53,7 +58,8 @@ private:
     void Work();
 
     size_t count_;
-    size_t depth_;
+    size_t atOnce_;
+    size_t reach_;
     FetchFn fetch_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -34,12 +35,12 @@ public:
     }
     void WaitFinished(const std::set<size_t>& indexes) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] {
-            for (size_t i : indexes) {
-                if (finished_.count(i) == 0) return false;
-            }
-            return true;
-        });
+        changed_.wait(lock, [&] { return AllFinished(indexes); });
+    }
+    // False when they did not all finish within the time.
+    bool WaitFinishedFor(const std::set<size_t>& indexes, std::chrono::milliseconds time) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, time, [&] { return AllFinished(indexes); });
     }
     std::map<size_t, int> Started() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -52,6 +53,12 @@ public:
     std::wstring TemporaryOf(size_t index) const { return dir_ + L"\\" + std::to_wstring(index) + L".tmp"; }
 
 private:
+    bool AllFinished(const std::set<size_t>& indexes) const {
+        for (size_t i : indexes) {
+            if (finished_.count(i) == 0) return false;
+        }
+        return true;
+    }
     FetchedFile Fetch(size_t index, const std::atomic<bool>& stop) {
         std::unique_lock<std::mutex> lock(mutex_);
         ++started_[index];
@@ -87,7 +94,7 @@ TEST(DownloadAhead, TakesInListOrderWithinTheWindowAndFetchesEachFileOnce) {
     ScratchDir scratch;
     GatedFetches fetches(scratch.path());
     for (size_t i : {1, 2, 3, 4, 5}) fetches.Open(i);
-    DownloadAhead ahead(6, fetches.Fn(), 4);
+    DownloadAhead ahead(6, fetches.Fn(), 4, 4);
     EXPECT_TRUE(fetches.Started().empty()) << "nothing is fetched before the first file is asked for";
 
     std::thread opener([&] {
@@ -116,13 +123,40 @@ TEST(DownloadAhead, TakesInListOrderWithinTheWindowAndFetchesEachFileOnce) {
     for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(Exists(fetches.TemporaryOf(i))) << "taken files belong to the walk";
 }
 
+// A file that takes long at the head of the list holds up only its own
+// connection: the other goes on through the files after it, two at most at
+// once, as far as the reach and no further.
+TEST(DownloadAhead, ASlowFirstFileLetsTheOtherConnectionFetchOnUpToTheReach) {
+    ScratchDir scratch;
+    GatedFetches fetches(scratch.path());
+    for (size_t i = 1; i < 10; ++i) fetches.Open(i);
+    DownloadAhead ahead(10, fetches.Fn(), 2, 6);
+    bool othersWentOn = false;
+    std::thread opener([&] {
+        othersWentOn = fetches.WaitFinishedFor({1, 2, 3, 4, 5}, std::chrono::seconds(5));
+        fetches.Open(0);
+    });
+    FetchedFile first = ahead.Take(0);
+    opener.join();
+    ASSERT_TRUE(first.ok);
+    EXPECT_TRUE(othersWentOn) << "files 1 to 5 were not fetched while file 0 was held up";
+    std::map<size_t, int> started = fetches.Started();
+    EXPECT_EQ(started.count(6), 0u) << "file 6 lies beyond the reach while file 0 is taken";
+    for (size_t i = 1; i < 10; ++i) {
+        FetchedFile next = ahead.Take(i);
+        EXPECT_TRUE(next.ok) << i;
+        EXPECT_EQ(next.sha256, std::to_string(i));
+    }
+    EXPECT_EQ(fetches.MostAtOnce(), 2u);
+}
+
 // An abort or a cancellation: the fetch under way ends, the files fetched
 // ahead but not taken are removed, and nothing new starts.
 TEST(DownloadAhead, StopEndsFetchesRemovesUntakenFilesAndStartsNoMore) {
     ScratchDir scratch;
     GatedFetches fetches(scratch.path());
     for (size_t i : {0, 1, 2}) fetches.Open(i);  // 3 never finishes by itself
-    DownloadAhead ahead(8, fetches.Fn(), 4);
+    DownloadAhead ahead(8, fetches.Fn(), 4, 4);
     FetchedFile first = ahead.Take(0);
     ASSERT_TRUE(first.ok);
     fetches.WaitFinished({1, 2});
