@@ -2,9 +2,11 @@
 // memory of this process, either with the installer's DownloadFile or with a
 // bare WinHTTP read loop (the floor of the platform).
 // Usage: quilmo_download_bench client|bare URL DEST [ROOT_CA_DER]
-//        quilmo_download_bench bare-list URL_LIST_FILE DEST_DIR [ROOT_CA_DER]
+//        quilmo_download_bench bare-list|ahead-list URL_LIST_FILE DEST_DIR [ROOT_CA_DER]
 // (bare-list fetches every URL of the file, one per line, in turn: the floor
-// of an installation's downloads.)
+// of an installation's downloads; ahead-list fetches them as the installer's
+// download step does, several at once into temporary names, hashed as they
+// arrive and moved under their names in list order.)
 #include <windows.h>
 #include <psapi.h>
 #include "files/wincrypt_plain.h"
@@ -16,8 +18,12 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+
 #include "files/text_encoding.h"
 #include "manifest/http_client.h"
+#include "manifest/sha256.h"
+#include "pipeline/download_ahead.h"
 
 namespace {
 
@@ -60,14 +66,40 @@ bool BareDownload(const std::wstring& url, const std::wstring& dest) {
     return ok;
 }
 
-bool BareDownloadList(const std::wstring& listFile, const std::wstring& destDir) {
+std::vector<std::string> ReadUrlList(const std::wstring& listFile) {
     std::ifstream in(listFile.c_str(), std::ios::binary);
-    int index = 0;
-    bool ok = true;
+    std::vector<std::string> urls;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        ok = BareDownload(quilmo::Utf8ToWide(line), destDir + L"\\f" + std::to_wstring(index++)) && ok;
+        if (!line.empty()) urls.push_back(line);
+    }
+    return urls;
+}
+
+bool BareDownloadList(const std::wstring& listFile, const std::wstring& destDir) {
+    bool ok = true;
+    std::vector<std::string> urls = ReadUrlList(listFile);
+    for (size_t i = 0; i < urls.size(); ++i) {
+        ok = BareDownload(quilmo::Utf8ToWide(urls[i]), destDir + L"\\f" + std::to_wstring(i)) && ok;
+    }
+    return ok;
+}
+
+bool AheadDownloadList(const std::wstring& listFile, const std::wstring& destDir) {
+    std::vector<std::string> urls = ReadUrlList(listFile);
+    quilmo::DownloadAhead ahead(urls.size(), [&](size_t index, const std::atomic<bool>& stop) {
+        quilmo::FetchedFile fetched;
+        fetched.temporary = destDir + L"\\.tmp" + std::to_wstring(index);
+        quilmo::Sha256Stream digest;
+        fetched.ok = quilmo::DownloadFile(urls[index], fetched.temporary, digest, fetched.sha256, std::nullopt, &stop);
+        return fetched;
+    });
+    bool ok = true;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        quilmo::FetchedFile fetched = ahead.Take(i);
+        std::wstring final = destDir + L"\\f" + std::to_wstring(i);
+        ok = fetched.ok && fetched.sha256.size() == 64 &&
+             MoveFileExW(fetched.temporary.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING) && ok;
     }
     return ok;
 }
@@ -86,6 +118,7 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceCounter(&start);
     bool ok = mode == L"bare"        ? BareDownload(argv[2], argv[3])
               : mode == L"bare-list" ? BareDownloadList(argv[2], argv[3])
+              : mode == L"ahead-list" ? AheadDownloadList(argv[2], argv[3])
                                      : quilmo::DownloadFile(quilmo::WideToUtf8(argv[2]), argv[3]);
     QueryPerformanceCounter(&end);
     PROCESS_MEMORY_COUNTERS memory = {};
