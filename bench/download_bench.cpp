@@ -94,14 +94,16 @@ bool AheadDownloadList(const std::wstring& listFile, const std::wstring& destDir
         fetched.ok = quilmo::DownloadFile(urls[index], fetched.temporary, digest, fetched.sha256, std::nullopt, &stop);
         return fetched;
     });
-    bool ok = true;
+    size_t accepted = 0;
     for (size_t i = 0; i < urls.size(); ++i) {
-        quilmo::FetchedFile fetched = ahead.Take(i);
+        quilmo::FetchedFile fetched = ahead.Take(i, accepted);
         std::wstring final = destDir + L"\\f" + std::to_wstring(i);
-        ok = fetched.ok && fetched.sha256.size() == 64 &&
-             MoveFileExW(fetched.temporary.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING) && ok;
+        if (fetched.ok && fetched.sha256.size() == 64 &&
+            MoveFileExW(fetched.temporary.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            ++accepted;
+        }
     }
-    return ok;
+    return accepted == urls.size();
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 
 namespace quilmo {
 
-DownloadAhead::DownloadAhead(size_t count, FetchFn fetch, size_t atOnce, size_t reach)
+DownloadAhead::DownloadAhead(size_t count, FetchFn fetch, size_t atOnce, size_t mostReach)
     : count_(count),
       atOnce_(atOnce == 0 ? 1 : atOnce),
-      reach_(reach < atOnce_ ? atOnce_ : reach),
+      mostReach_(mostReach < atOnce_ ? atOnce_ : mostReach),
+      reach_(atOnce_),
       fetch_(std::move(fetch)),
       slots_(count) {}
 
@@ -47,11 +48,12 @@ void DownloadAhead::Work() {
     }
 }
 
-FetchedFile DownloadAhead::Take(size_t index) {
+FetchedFile DownloadAhead::Take(size_t index, size_t accepted) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (index >= count_ || slots_[index].taken || stop_) return FetchedFile();
     if (!started_) Start();
     if (index > window_) window_ = index;
+    reach_ = accepted < (mostReach_ - atOnce_) / 4 ? atOnce_ + 4 * accepted : mostReach_;
     changed_.notify_all();
     if (workers_.empty() && !slots_[index].started) {  // no thread to spare: fetch it here
         slots_[index].started = true;

@@ -26,22 +26,24 @@ using FetchFn = std::function<FetchedFile(size_t index, const std::atomic<bool>&
 class DownloadAhead {
 public:
     static constexpr size_t kAtOnce = 4;  // files fetched at once, each on its own connection
-    // How far past the file being taken fetches may reach: a large file at the
-    // head of the list then holds up only itself while the other connections
-    // go on with the files after it, and an abort still wastes a bounded
-    // number of fetches.
-    static constexpr size_t kReach = 64;
+    // How far past the file being taken fetches may reach at most: a large
+    // file then holds up only its own connection while the others go on with
+    // the files after it.
+    static constexpr size_t kMostReach = 64;
 
     // Nothing is fetched before the first Take.
-    DownloadAhead(size_t count, FetchFn fetch, size_t atOnce = kAtOnce, size_t reach = kReach);
+    DownloadAhead(size_t count, FetchFn fetch, size_t atOnce = kAtOnce, size_t mostReach = kMostReach);
     ~DownloadAhead();  // Stop()
     DownloadAhead(const DownloadAhead&) = delete;
     DownloadAhead& operator=(const DownloadAhead&) = delete;
 
     // The result of file `index`, waiting for it; indexes are taken in
-    // order, each once. Until the next Take, files up to index + reach - 1
-    // may be fetched, none beyond.
-    FetchedFile Take(size_t index);
+    // order, each once. `accepted` is how many files the walk has accepted so
+    // far. Until the next Take, files up to index + reach - 1 may be fetched,
+    // none beyond, where the reach is atOnce plus four for every accepted
+    // file, up to mostReach: a release that fails early is fetched no further
+    // ahead than its connections, so an abort or a cancellation wastes little.
+    FetchedFile Take(size_t index, size_t accepted);
 
     // Stops the fetches under way, waits for them and removes every
     // temporary file not taken. No fetch starts afterwards.
@@ -59,7 +61,8 @@ private:
 
     size_t count_;
     size_t atOnce_;
-    size_t reach_;
+    size_t mostReach_;
+    size_t reach_;  // as of the last Take
     FetchFn fetch_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;

@@ -338,7 +338,7 @@ StepOutcome DownloadNeededFiles(InstallRun& run) {
         } else {
             SetStatusText("正在下载: " + entry.path);
         }
-        FetchedFile fetched = ahead.Take(i);
+        FetchedFile fetched = ahead.Take(i, downloaded);
         std::wstring local = LocalPathOf(run, entry);
         CreateParentDirectory(local);
         if (AcceptFetchedFile(entry, local, fetched)) {

@@ -101,7 +101,7 @@ TEST(DownloadAhead, TakesInListOrderWithinTheWindowAndFetchesEachFileOnce) {
         fetches.WaitFinished({1, 2, 3});
         fetches.Open(0);
     });
-    FetchedFile first = ahead.Take(0);
+    FetchedFile first = ahead.Take(0, 0);
     opener.join();
     EXPECT_TRUE(first.ok);
     EXPECT_EQ(first.sha256, "0");
@@ -109,7 +109,7 @@ TEST(DownloadAhead, TakesInListOrderWithinTheWindowAndFetchesEachFileOnce) {
     EXPECT_EQ(fetches.Started(), (std::map<size_t, int>{{0, 1}, {1, 1}, {2, 1}, {3, 1}}));
 
     for (size_t i = 1; i < 6; ++i) {
-        FetchedFile next = ahead.Take(i);
+        FetchedFile next = ahead.Take(i, i);  // the reach stays at its most, 4
         EXPECT_TRUE(next.ok) << i;
         EXPECT_EQ(next.sha256, std::to_string(i));
         EXPECT_EQ(next.temporary, fetches.TemporaryOf(i));
@@ -118,32 +118,47 @@ TEST(DownloadAhead, TakesInListOrderWithinTheWindowAndFetchesEachFileOnce) {
     for (size_t i = 0; i < 6; ++i) once[i] = 1;
     EXPECT_EQ(fetches.Started(), once);
     EXPECT_LE(fetches.MostAtOnce(), 4u);
-    EXPECT_FALSE(ahead.Take(3).ok) << "a file is handed out once";
+    EXPECT_FALSE(ahead.Take(3, 6).ok) << "a file is handed out once";
     ahead.Stop();
     for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(Exists(fetches.TemporaryOf(i))) << "taken files belong to the walk";
 }
 
-// A file that takes long at the head of the list holds up only its own
-// connection: the other goes on through the files after it, two at most at
-// once, as far as the reach and no further.
-TEST(DownloadAhead, ASlowFirstFileLetsTheOtherConnectionFetchOnUpToTheReach) {
+// Before the walk has accepted a file, fetches reach no further than the
+// connections: a release whose first files fail is not fetched far ahead of
+// the abort.
+TEST(DownloadAhead, NothingAcceptedYetKeepsTheReachToTheConnections) {
     ScratchDir scratch;
     GatedFetches fetches(scratch.path());
-    for (size_t i = 1; i < 10; ++i) fetches.Open(i);
+    for (size_t i = 0; i < 10; ++i) fetches.Open(i);
     DownloadAhead ahead(10, fetches.Fn(), 2, 6);
+    ASSERT_TRUE(ahead.Take(0, 0).ok);
+    fetches.WaitFinished({1});
+    EXPECT_EQ(fetches.Started(), (std::map<size_t, int>{{0, 1}, {1, 1}}));
+}
+
+// Once files are accepted, a file that takes long holds up only its own
+// connection: the other goes on through the files after it, two at most at
+// once, as far as the reach and no further.
+TEST(DownloadAhead, ASlowFileLetsTheOtherConnectionFetchOnUpToTheReach) {
+    ScratchDir scratch;
+    GatedFetches fetches(scratch.path());
+    for (size_t i = 0; i < 12; ++i) {
+        if (i != 4) fetches.Open(i);
+    }
+    DownloadAhead ahead(12, fetches.Fn(), 2, 6);
+    for (size_t i = 0; i < 4; ++i) ASSERT_TRUE(ahead.Take(i, i).ok) << i;
     bool othersWentOn = false;
     std::thread opener([&] {
-        othersWentOn = fetches.WaitFinishedFor({1, 2, 3, 4, 5}, std::chrono::seconds(5));
-        fetches.Open(0);
+        othersWentOn = fetches.WaitFinishedFor({5, 6, 7, 8, 9}, std::chrono::seconds(5));
+        fetches.Open(4);
     });
-    FetchedFile first = ahead.Take(0);
+    FetchedFile slow = ahead.Take(4, 4);  // the reach at its most, 6: files 4 to 9
     opener.join();
-    ASSERT_TRUE(first.ok);
-    EXPECT_TRUE(othersWentOn) << "files 1 to 5 were not fetched while file 0 was held up";
-    std::map<size_t, int> started = fetches.Started();
-    EXPECT_EQ(started.count(6), 0u) << "file 6 lies beyond the reach while file 0 is taken";
-    for (size_t i = 1; i < 10; ++i) {
-        FetchedFile next = ahead.Take(i);
+    ASSERT_TRUE(slow.ok);
+    EXPECT_TRUE(othersWentOn) << "files 5 to 9 were not fetched while file 4 was held up";
+    EXPECT_EQ(fetches.Started().count(10), 0u) << "file 10 lies beyond the reach while file 4 is taken";
+    for (size_t i = 5; i < 12; ++i) {
+        FetchedFile next = ahead.Take(i, i);
         EXPECT_TRUE(next.ok) << i;
         EXPECT_EQ(next.sha256, std::to_string(i));
     }
@@ -157,7 +172,7 @@ TEST(DownloadAhead, StopEndsFetchesRemovesUntakenFilesAndStartsNoMore) {
     GatedFetches fetches(scratch.path());
     for (size_t i : {0, 1, 2}) fetches.Open(i);  // 3 never finishes by itself
     DownloadAhead ahead(8, fetches.Fn(), 4, 4);
-    FetchedFile first = ahead.Take(0);
+    FetchedFile first = ahead.Take(0, 0);
     ASSERT_TRUE(first.ok);
     fetches.WaitFinished({1, 2});
     ASSERT_TRUE(Exists(fetches.TemporaryOf(1)));
@@ -166,7 +181,7 @@ TEST(DownloadAhead, StopEndsFetchesRemovesUntakenFilesAndStartsNoMore) {
     EXPECT_FALSE(Exists(fetches.TemporaryOf(1)));
     EXPECT_FALSE(Exists(fetches.TemporaryOf(2)));
     EXPECT_FALSE(Exists(fetches.TemporaryOf(3)));
-    EXPECT_FALSE(ahead.Take(4).ok);
+    EXPECT_FALSE(ahead.Take(4, 1).ok);
     EXPECT_EQ(fetches.Started(), (std::map<size_t, int>{{0, 1}, {1, 1}, {2, 1}, {3, 1}}));
 }
 
@@ -177,7 +192,7 @@ TEST(DownloadAhead, StoppedBeforeTheFirstFileFetchesNothing) {
     {
         DownloadAhead ahead(5, fetches.Fn(), 4);
         ahead.Stop();
-        EXPECT_FALSE(ahead.Take(0).ok);
+        EXPECT_FALSE(ahead.Take(0, 0).ok);
     }
     EXPECT_TRUE(fetches.Started().empty());
 }
