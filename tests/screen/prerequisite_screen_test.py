@@ -11,12 +11,10 @@ import os
 import shutil
 import sys
 import tempfile
-import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from screen_session import Screen, wait_until  # noqa: E402
-from window_screen_test import WindowTests, check  # noqa: E402
+from window_screen_test import WindowTests, check, run_named  # noqa: E402
 
 EDGE_CLIENT_KEY = r"HKLM\SOFTWARE\Microsoft\EdgeUpdate\Clients\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
 WEBVIEW2_VERSION = "120.0.2210.91"
@@ -165,20 +163,7 @@ def main():
     tests = PrerequisiteTests(screen)
     names = [n for n in dir(PrerequisiteTests) if n.startswith("test_") and n not in dir(WindowTests)
              and (not wanted or n in wanted)]
-    failed = []
-    for name in names:
-        started = time.monotonic()
-        tests.reset()
-        try:
-            getattr(tests, name)()
-            print(f"[  PASSED  ] {name} ({time.monotonic() - started:.1f} s)", flush=True)
-        except Exception:
-            failed.append(name)
-            print(f"[  FAILED  ] {name} ({time.monotonic() - started:.1f} s)", flush=True)
-            traceback.print_exc()
-        finally:
-            tests.cleanup()
-            tests.reset()
+    failed = run_named(tests, names)
     shutil.rmtree(tests.record_dir, ignore_errors=True)
     print(f"{len(names) - len(failed)} of {len(names)} passed")
     return 1 if failed else 0

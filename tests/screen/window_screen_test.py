@@ -475,13 +475,9 @@ class WindowTests:
         check(self.finish() is not None, "the window did not close")
 
 
-def main():
-    build = sys.argv[1]
-    wanted = sys.argv[2:]
-    screen = Screen(build)
-    screen.trust_root()
-    tests = WindowTests(screen)
-    names = [n for n in dir(tests) if n.startswith("test_") and (not wanted or n in wanted)]
+def run_named(tests, names):
+    """Runs each named test from a clean prefix state, prints its outcome
+    and returns the names that failed."""
     failed = []
     for name in names:
         started = time.monotonic()
@@ -496,6 +492,17 @@ def main():
         finally:
             tests.cleanup()
             tests.reset()
+    return failed
+
+
+def main():
+    build = sys.argv[1]
+    wanted = sys.argv[2:]
+    screen = Screen(build)
+    screen.trust_root()
+    tests = WindowTests(screen)
+    names = [n for n in dir(tests) if n.startswith("test_") and (not wanted or n in wanted)]
+    failed = run_named(tests, names)
     print(f"{len(names) - len(failed)} of {len(names)} passed")
     return 1 if failed else 0
 
