@@ -8,6 +8,7 @@
 #include <string>
 
 #include "registration/registration_tables.h"
+#include "registration/registration_target.h"
 #include "registration/registry.h"
 #include "support/registry_fixture.h"
 
@@ -50,6 +51,22 @@ inline void WriteAllowListLayout(HKEY hive, const std::wstring& root, REGSAM vie
 
 inline void WriteManagedDir(HKEY hive, const std::wstring& root, REGSAM view, const std::wstring& dir) {
     SetRawString(hive, JoinRegistryPath(root, kQuilmoCoreKey), kManagedDirValue, dir, view);
+}
+
+// A complete per-user registration of the add-in in `dir`, as the target's
+// passes and its neutral root hold it.
+inline void WriteUserRegistration(HKEY hive, const RegistrationTarget& target, const std::wstring& dir) {
+    for (const RegistryLocation& pass : UserPasses(target)) {
+        WriteClassLayout(hive, pass.root, pass.view, dir + L"\\ZUDodi32.dll");
+        WriteManagedDir(hive, pass.root, pass.view, dir);
+    }
+    const RegistryLocation neutral = UserNeutral(target);
+    for (const ComClass& row : ComClassTable) {
+        SetRawString(hive, KeyPathAt(neutral, ProgIdKeyPath(row.progId)), L"", row.friendlyName);
+        SetRawString(hive, KeyPathAt(neutral, ProgIdKeyPath(row.progId)) + L"\\CLSID", L"", row.clsid);
+    }
+    WriteOfficeLayout(hive, neutral.root, 0, L"奎墨", L"奎墨办公插件");
+    WriteAllowListLayout(hive, neutral.root, 0);
 }
 
 }  // namespace testing_support

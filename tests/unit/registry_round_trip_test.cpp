@@ -413,18 +413,8 @@ protected:
     // An earlier version's complete registration, with leftovers of the
     // older generations that the install snapshot also covers.
     void WritePreviousVersion(const RegistrationTarget& target) {
-        const std::wstring dir = L"C:\\Users\\用户\\AppData\\Local\\Quilmo\\2.3.0";
-        for (const RegistryLocation& pass : UserPasses(target)) {
-            testing_support::WriteClassLayout(hive(), pass.root, pass.view, dir + L"\\ZUDodi32.dll");
-            testing_support::WriteManagedDir(hive(), pass.root, pass.view, dir);
-        }
+        testing_support::WriteUserRegistration(hive(), target, L"C:\\Users\\用户\\AppData\\Local\\Quilmo\\2.3.0");
         const RegistryLocation neutral = UserNeutral(target);
-        for (const ComClass& row : ComClassTable) {
-            SetRawString(hive(), KeyPathAt(neutral, ProgIdKeyPath(row.progId)), L"", row.friendlyName);
-            SetRawString(hive(), KeyPathAt(neutral, ProgIdKeyPath(row.progId)) + L"\\CLSID", L"", row.clsid);
-        }
-        testing_support::WriteOfficeLayout(hive(), neutral.root, 0, L"奎墨", L"奎墨办公插件");
-        testing_support::WriteAllowListLayout(hive(), neutral.root, 0);
         // WPS once wrote its own data into one allow-list value.
         SetRawString(hive(), KeyPathAt(neutral, WpsAllowListKeyPath(L"WPS")), L"Quilmo2027.Word", L"1");
         SetRawString(hive(), KeyPathAt(neutral, WpsAllowListKeyPath(L"WPS")), L"Other.Addin", L"");

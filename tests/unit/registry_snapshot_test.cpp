@@ -619,25 +619,12 @@ protected:
         target.is64BitWindows = true;
         return target;
     }
-    void WriteFullRegistration(const RegistrationTarget& target, const std::wstring& dir) {
-        for (const RegistryLocation& pass : UserPasses(target)) {
-            testing_support::WriteClassLayout(hive(), pass.root, pass.view, dir + L"\\ZUDodi32.dll");
-            testing_support::WriteManagedDir(hive(), pass.root, pass.view, dir);
-        }
-        const RegistryLocation neutral = UserNeutral(target);
-        for (const ComClass& row : ComClassTable) {
-            SetRawString(hive(), KeyPathAt(neutral, ProgIdKeyPath(row.progId)), L"", row.friendlyName);
-            SetRawString(hive(), KeyPathAt(neutral, ProgIdKeyPath(row.progId)) + L"\\CLSID", L"", row.clsid);
-        }
-        testing_support::WriteOfficeLayout(hive(), neutral.root, 0, L"奎墨", L"奎墨办公插件");
-        testing_support::WriteAllowListLayout(hive(), neutral.root, 0);
-    }
 };
 
 TEST_F(SnapshotComposed, NeverCapturedSnapshotsRestoreNothing) {
     RegistrationTarget target = UserTarget();
     target.writeMachine = true;
-    WriteFullRegistration(target, L"C:\\Quilmo\\1.0");
+    testing_support::WriteUserRegistration(hive(), target, L"C:\\Quilmo\\1.0");
     for (const RegistryLocation& pass : MachinePasses(target)) {
         testing_support::WriteClassLayout(hive(), pass.root, pass.view, L"C:\\m.dll");
     }
@@ -666,7 +653,7 @@ TEST_F(SnapshotComposed, InstallSnapshotRemovesProgIdKeysARegistrationCreated) {
     CaptureInstallSnapshot(target, &snapshot);
     ASSERT_TRUE(snapshot.registry.valid);
 
-    WriteFullRegistration(target, L"D:\\Quilmo\\2.0");
+    testing_support::WriteUserRegistration(hive(), target, L"D:\\Quilmo\\2.0");
     RestoreInstallSnapshot(target, snapshot);
 
     for (const ComClass& row : ComClassTable) {
@@ -738,7 +725,7 @@ TEST_F(SnapshotComposed, RootsOfLongestKeyNamesComeBackExactly) {
     target.user32Root = std::wstring(255, L'三');
     target.user64Root = std::wstring(255, L'六');
     target.neutralRoot = std::wstring(254, L'n') + L".";
-    WriteFullRegistration(target, L"C:\\Quilmo\\1.0");
+    testing_support::WriteUserRegistration(hive(), target, L"C:\\Quilmo\\1.0");
     const RegistryDump before = Dump();
     InstallSnapshot snapshot;
     CaptureInstallSnapshot(target, &snapshot);
