@@ -1,5 +1,7 @@
 #include "support/scratch_dir.h"
 
+#include <aclapi.h>
+
 #include "files/path_text.h"
 
 #include <atomic>
@@ -121,6 +123,21 @@ void RemoveTree(const std::wstring& path) {
         for (const auto& entry : ListNames(path)) RemoveTree(path + L"\\" + entry.first);
     }
     RemoveDirectoryW(longPath.c_str());
+}
+
+bool GrantEveryone(const std::wstring& path, DWORD rights) {
+    EXPLICIT_ACCESSW access{};
+    access.grfAccessPermissions = rights;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = const_cast<wchar_t*>(L"EVERYONE");
+    PACL acl = nullptr;
+    if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS) return false;
+    UniqueLocalMemory owner(acl);
+    return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
 }
 
 }  // namespace testing_support

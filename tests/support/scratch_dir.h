@@ -27,6 +27,11 @@ private:
 };
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
+
+// Gives Everyone the rights on the file or directory, replacing its access
+// list: a folder other users may write into.
+bool GrantEveryone(const std::wstring& path, DWORD rights);
+
 std::string ReadBytes(const std::wstring& path);  // "<missing>" when it cannot be read
 bool Exists(const std::wstring& path);
 bool MakeDir(const std::wstring& path);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
 
 namespace quilmo {
 namespace {
@@ -188,31 +187,16 @@ TEST_F(BaseGate, RealSubstitutedDriveIsRefused) {
     EXPECT_NE(std::wstring(system).substr(0, 4), L"\\??\\") << system;
 }
 
-bool GrantEveryone(const std::wstring& path, DWORD rights) {
-    EXPLICIT_ACCESSW access{};
-    access.grfAccessPermissions = rights;
-    access.grfAccessMode = GRANT_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = const_cast<wchar_t*>(L"EVERYONE");
-    PACL acl = nullptr;
-    if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS) return false;
-    UniqueLocalMemory owner(acl);
-    return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
-}
-
 TEST_F(BaseGate, OwnerAndAccessListCheck) {
     UniqueNtHandle handle = OpenInstallBaseSafely(base, false, nullptr);
     ASSERT_TRUE(handle.valid());
     EXPECT_TRUE(IsOwnerAndDaclSafe(handle.get()));
     handle.reset();
 
-    ASSERT_TRUE(GrantEveryone(base, FILE_READ_DATA | FILE_TRAVERSE | SYNCHRONIZE));
+    ASSERT_TRUE(testing_support::GrantEveryone(base, FILE_READ_DATA | FILE_TRAVERSE | SYNCHRONIZE));
     EXPECT_TRUE(Opens(base, true)) << "reading rights for others are harmless";
 
-    ASSERT_TRUE(GrantEveryone(base, FILE_WRITE_DATA | FILE_READ_DATA));
+    ASSERT_TRUE(testing_support::GrantEveryone(base, FILE_WRITE_DATA | FILE_READ_DATA));
     bool aclRejected = false;
     EXPECT_FALSE(Opens(base, true, &aclRejected));
     EXPECT_TRUE(aclRejected);

@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
 
 #include <functional>
 #include <map>
@@ -696,24 +695,9 @@ TEST_F(Collector, OnlyOneCollectorPerBase) {
     foreign.Release();
 }
 
-bool GrantEveryoneWrite(const std::wstring& path) {
-    EXPLICIT_ACCESSW access{};
-    access.grfAccessPermissions = FILE_WRITE_DATA | FILE_READ_DATA;
-    access.grfAccessMode = GRANT_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = const_cast<wchar_t*>(L"EVERYONE");
-    PACL acl = nullptr;
-    if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS) return false;
-    UniqueLocalMemory owner(acl);
-    return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
-}
-
 TEST_F(Collector, ABaseThatFailsTheGateIsLeftAlone) {
     const std::wstring dir = Version(L"2026.7.1");
-    ASSERT_TRUE(GrantEveryoneWrite(base));
+    ASSERT_TRUE(testing_support::GrantEveryone(base, FILE_WRITE_DATA | FILE_READ_DATA));
     GcResult result = Collect();
     EXPECT_EQ(Counts(result),
               "deleted=0 protected=0 recent=0 locked=0 unsafe=0 invalid=0 migFail=0 lockBusy=0 sharedAcl=1 "
