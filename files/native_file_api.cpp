@@ -48,22 +48,7 @@ RestartManagerApi BindRestartManagerApi() {
     return api;
 }
 
-template <typename Table>
-const Table& Bound(const Table& real) {
-    const Table* replacement = BindingOverride<Table>().load();
-    return replacement ? *replacement : real;
-}
-
 }  // namespace
-
-template <typename Table>
-std::atomic<const Table*>& BindingOverride() {
-    static std::atomic<const Table*> replacement{nullptr};
-    return replacement;
-}
-template std::atomic<const NtFileApi*>& BindingOverride<NtFileApi>();
-template std::atomic<const RestartManagerApi*>& BindingOverride<RestartManagerApi>();
-template std::atomic<const FileSystemCalls*>& BindingOverride<FileSystemCalls>();
 
 const NtFileApi& RealNtApi() {
     static const NtFileApi api = BindNtFileApi();

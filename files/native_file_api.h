@@ -75,7 +75,17 @@ const FileSystemCalls& RealFsCalls();
 
 // The test replacement of a binding, none normally (one per table type).
 template <typename Table>
-std::atomic<const Table*>& BindingOverride();
+std::atomic<const Table*>& BindingOverride() {
+    static std::atomic<const Table*> replacement{nullptr};
+    return replacement;
+}
+
+// The binding in use: a test's replacement when one is in place, else `real`.
+template <typename Table>
+const Table& Bound(const Table& real) {
+    const Table* replacement = BindingOverride<Table>().load();
+    return replacement ? *replacement : real;
+}
 
 // Replaces one binding for the lifetime of the object (tests only; the
 // table must outlive it).

@@ -55,21 +55,12 @@ UniqueHandle StartElevatedChild(const ElevationCalls& calls, const std::wstring&
     return UniqueHandle(info.hProcess);
 }
 
-template <>
-std::atomic<const ElevationCalls*>& BindingOverride<ElevationCalls>() {
-    static std::atomic<const ElevationCalls*> replacement{nullptr};
-    return replacement;
-}
-
 const ElevationCalls& RealElevationCalls() {
     static const ElevationCalls calls = BindRealCalls();
     return calls;
 }
 
-const ElevationCalls& CurrentElevationCalls() {
-    const ElevationCalls* replacement = BindingOverride<ElevationCalls>().load();
-    return replacement ? *replacement : RealElevationCalls();
-}
+const ElevationCalls& CurrentElevationCalls() { return Bound(RealElevationCalls()); }
 
 bool IsProcessElevated() {
     UniqueHandle token;

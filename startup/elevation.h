@@ -34,8 +34,6 @@ struct ElevationCalls {
 const ElevationCalls& RealElevationCalls();
 const ElevationCalls& CurrentElevationCalls();  // the real ones unless a test put its own in place
 
-template <>
-std::atomic<const ElevationCalls*>& BindingOverride<ElevationCalls>();
 using ScopedElevationCalls = ScopedBinding<ElevationCalls>;
 
 // How long the parent waits for the elevated child.

@@ -267,21 +267,12 @@ int CopyCheckAndRun(const PrerequisiteCalls& calls, PrivateSecurity& security, c
 
 }  // namespace
 
-template <>
-std::atomic<const PrerequisiteCalls*>& BindingOverride<PrerequisiteCalls>() {
-    static std::atomic<const PrerequisiteCalls*> replacement{nullptr};
-    return replacement;
-}
-
 const PrerequisiteCalls& RealPrerequisiteCalls() {
     static const PrerequisiteCalls calls = BindRealCalls();
     return calls;
 }
 
-const PrerequisiteCalls& CurrentPrerequisiteCalls() {
-    const PrerequisiteCalls* replacement = BindingOverride<PrerequisiteCalls>().load();
-    return replacement ? *replacement : RealPrerequisiteCalls();
-}
+const PrerequisiteCalls& CurrentPrerequisiteCalls() { return Bound(RealPrerequisiteCalls()); }
 
 const PrerequisiteKind* FindPrerequisiteKind(const std::wstring& kind) {
     for (const PrerequisiteKind& known : kPrerequisiteKinds) {

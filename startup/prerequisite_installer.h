@@ -66,8 +66,6 @@ struct PrerequisiteCalls {
 const PrerequisiteCalls& RealPrerequisiteCalls();
 const PrerequisiteCalls& CurrentPrerequisiteCalls();  // the real ones unless a test put its own in place
 
-template <>
-std::atomic<const PrerequisiteCalls*>& BindingOverride<PrerequisiteCalls>();
 using ScopedPrerequisiteCalls = ScopedBinding<PrerequisiteCalls>;
 
 // The elevated side: copies, checks and runs one bootstrapper. Returns the
