@@ -101,8 +101,6 @@ std::wstring DirectoryWithBackslash(const std::wstring& dir) {
     return result;
 }
 
-bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 // A file that is not there counts as removed, and so does a directory of the
 // same name, which is never ours to delete. A file whose attributes cannot be
 // read for another reason (access denied) may still be there: not removed.

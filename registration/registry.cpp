@@ -20,8 +20,6 @@ bool ChangeAllowed(RegistryChangeKind kind, HKEY hive, const std::wstring& path,
     return gate == nullptr || gate->Allow(RegistryChange{kind, hive, path, view, name});
 }
 
-bool IsNotFound(LONG result) { return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND; }
-
 LONG OpenKey(HKEY parent, const std::wstring& path, REGSAM access, UniqueRegKey* key) {
     return RegOpenKeyExW(parent, path.c_str(), 0, access, key->put());
 }
@@ -59,6 +57,8 @@ bool ValueKnownAbsent(HKEY hive, const std::wstring& path, REGSAM view, const wc
 }
 
 }  // namespace
+
+bool IsNotFound(LONG result) { return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND; }
 
 ScopedRegistryWriteGate::ScopedRegistryWriteGate(RegistryWriteGate* gate) : previous_(gCurrentGate.exchange(gate)) {}
 

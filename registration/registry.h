@@ -19,6 +19,9 @@ enum class ProbeState : int32_t { Absent = 0, Present = 1, Unknown = 2 };
 // refused rather than allocated.
 constexpr DWORD kMaxRegStringBytes = 64 * 1024;
 
+// An error that says the key, value, file or folder is not there.
+bool IsNotFound(LONG result);
+
 // root and sub joined with exactly one backslash; either may be empty.
 std::wstring JoinRegistryPath(const std::wstring& root, const std::wstring& sub);
 

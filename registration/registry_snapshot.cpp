@@ -16,8 +16,6 @@ constexpr wchar_t kProgIdSub[] = L"\\ProgID";
 constexpr wchar_t kClsidSub[] = L"\\CLSID";
 constexpr wchar_t kApartment[] = L"Apartment";
 
-bool IsNotFound(LONG result) { return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND; }
-
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // Writes the exact captured bytes. Windows "adds a forgotten terminator" to
