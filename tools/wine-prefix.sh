@@ -4,6 +4,7 @@
 #   wine-prefix.sh up   ROOT [win64|win32]  boot the prefix (once) and a display
 #   wine-prefix.sh down ROOT                stop every prefix's server and the display
 #   wine-prefix.sh fresh ROOT               down, then delete the prefixes
+#   wine-prefix.sh loader64                 print the 64-bit loader's path
 #
 # The first Wine process in a prefix starts background services that inherit
 # its stdout and stderr; if that were a test, CTest would wait forever for the
@@ -14,9 +15,7 @@ set -eu
 command="${1:-}"
 root="${2:-}"
 arch="${3:-win64}"
-[ -n "$command" ] && [ -n "$root" ] || { echo "usage: $0 up|down|fresh ROOT [win64|win32]" >&2; exit 2; }
-mkdir -p "$root"
-root="$(cd "$root" && pwd)"  # Wine wants an absolute prefix path
+here="$(cd "$(dirname "$0")" && pwd)"
 
 start_display() {
   if [ -f "$root/display" ] && [ -f "$root/xvfb.pid" ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then
@@ -45,11 +44,19 @@ boot_prefix() {
   prefix="$root/$arch"
   [ -f "$prefix/.quilmo-ready" ] && return 0
   export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all DISPLAY="$(cat "$root/display")"
+  # Where no 32-bit x86 code runs, the 32-bit loader behind "wine" cannot
+  # start; the 64-bit one still boots a 64-bit prefix (its 32-bit side stays
+  # empty) for the 64-bit programs among the tests.
+  if ! "$here/ia32-probe.sh" >/dev/null; then
+    [ "$arch" = win64 ] || { echo "a 32-bit Windows prefix needs a machine that runs 32-bit x86 code" >&2; exit 2; }
+    wine_loader="$(find_wine64)"
+    wine() { "$wine_loader" "$@"; }
+  fi
   # A persistent server first, so that every later Wine process finds it warm.
   setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- &
   sleep 0.2
   # No Mono or Gecko installers: they would ask on screen and are not needed.
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot.exe -i </dev/null >/dev/null 2>&1 9>&-
   # Windows 10 unless a test program asks for another version (AppDefaults).
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >/dev/null 2>&1 9>&-
   # 64-bit Windows keeps a 32-bit process's view of the user's classes apart
@@ -77,6 +84,11 @@ stop_all() {
     rm -f "$root/xvfb.pid" "$root/display"
   fi
 }
+
+[ "$command" = loader64 ] && { find_wine64; exit; }
+[ -n "$command" ] && [ -n "$root" ] || { echo "usage: $0 up|down|fresh ROOT [win64|win32] | loader64" >&2; exit 2; }
+mkdir -p "$root"
+root="$(cd "$root" && pwd)"  # Wine wants an absolute prefix path
 
 case "$command" in
   up)
