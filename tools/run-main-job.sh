@@ -7,12 +7,21 @@
 # load (the host probes, one line per host and bitness) and the installed
 # files. Ends with the installer's exit code.
 # Usage: tools/run-main-job.sh [BUILD_DIR]   (default: build-main)
+#
+# On a machine that cannot run 32-bit x86 code (tools/ia32-probe.sh),
+# everything is built and published here and the Wine part (the prefix, the
+# server, the installer and the probes) runs in an emulated guest
+# (tools/ia32-guest.sh). With QUILMO_IA32_GUEST=off it stops before that with
+# exit code 69 and a line saying why.
 set -eu
 cd "$(dirname "$0")/.."
+wine_part_only=no
+if [ "${1:-}" = "--wine-part" ]; then wine_part_only=yes; shift; fi
 build="${1:-build-main}"
 port="${QUILMO_MAIN_JOB_PORT:-47391}"  # another free port when 47391 is taken
 job="$build/main-job"
 
+prepare() {
 tools/bootstrap.sh
 rm -rf "$job"
 mkdir -p "$job/signing" "$job/payload/bin" "$job/www/install"
@@ -53,6 +62,9 @@ printf '2026.1.0\r\n' > "$job/payload/app.version"
 python3 tools/publish_release.py --payload "$job/payload" --version 2026.1.0 --app-name "奎墨" \
   --cert "$job/signing/publisher.crt" --key "$job/signing/publisher.key" --out "$job/www/install/sample"
 
+}
+
+wine_part() {
 tools/wine-prefix.sh fresh "$build/wine"
 python3 tools/trust_root_in_prefix.py "$job/tls/root.der" "$job/trust-root.reg"
 WINEPREFIX="$(cd "$build/wine" && pwd)/win64" WINEDEBUG=-all DISPLAY="$(cat "$build/wine/display")" \
@@ -108,4 +120,24 @@ echo "--- installed files under $base (SHA-256)"
 [ -n "$base" ] && (cd "$base" && find . -type f ! -name installer-auto.log ! -name .qm_gc.lock -exec sha256sum {} + | sort -k2)
 echo "--- requests the release server answered"
 cut -c1-200 "$job/requests.log" 2>/dev/null || true
-exit "$code"
+return "$code"
+}
+
+if [ $wine_part_only = yes ]; then
+  wine_part
+  exit
+fi
+prepare
+if why="$(tools/ia32-probe.sh)"; then
+  wine_part
+  exit
+fi
+case "${QUILMO_IA32_GUEST:-on}" in
+  off|0|no)
+    echo "main job: not run: $why (QUILMO_IA32_GUEST=off); exit code 69"
+    exit 69 ;;
+esac
+echo "main job: $why; the installer runs in the emulated guest"
+code=0
+tools/ia32-guest.sh run tools/run-main-job.sh --wine-part "$build" || code=$?
+exit $code
