@@ -42,7 +42,8 @@ constexpr size_t kMaxReadSize = 32768;
 constexpr uint32_t kErrorConnectionAborted = 12030;  // same number in WinHTTP and WinINet
 constexpr uint64_t kUnknownLength = ~0ull;
 
-constexpr uint32_t kErrorBodyTooLong = ERROR_FILE_TOO_LARGE;
+constexpr uint32_t kErrorBodyTooLong = kErrorBodyOverBound;
+static_assert(kErrorBodyOverBound == ERROR_FILE_TOO_LARGE, "the series must recognise the overrun");
 constexpr uint32_t kErrorTooSlow = ERROR_TIMEOUT;
 
 // A body the bound does not allow, judged from the length the server

@@ -34,20 +34,24 @@ void MergeAttemptStatus(TransferStatus& series, const TransferStatus& attempt) {
 
 AttemptResult RunSeries(AttemptRunner& runner, const std::string& url, int tries, TransportMode mode) {
     AttemptResult series;
-    auto tryOnce = [&](const AttemptResult& attempt) {
+    // True when the series ends here: on success, or on a body over its
+    // bound, which another route would only fetch again.
+    auto endsSeries = [&](const AttemptResult& attempt) {
         if (attempt.succeeded) {
             series = attempt;
             return true;
         }
         MergeAttemptStatus(series.status, attempt.status);
-        return false;
+        if (attempt.status.error != kErrorBodyOverBound) return false;
+        series.status.error = kErrorBodyOverBound;
+        return true;
     };
     for (int i = 0; i < tries; ++i) {
         if (i > 0) runner.Pause(kPauseBetweenProxyTriesMs);
-        if (tryOnce(runner.WinHttpAttempt(url, true, mode))) return series;
+        if (endsSeries(runner.WinHttpAttempt(url, true, mode))) return series;
     }
-    if (tryOnce(runner.WinHttpAttempt(url, false, mode))) return series;
-    if (tryOnce(runner.WinInetAttempt(url, mode))) return series;
+    if (endsSeries(runner.WinHttpAttempt(url, false, mode))) return series;
+    endsSeries(runner.WinInetAttempt(url, mode));
     return series;
 }
 

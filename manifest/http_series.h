@@ -30,6 +30,9 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorSecureInvalidCa = 12045;
 constexpr uint32_t kErrorSecureChannel = 12157;
 constexpr uint32_t kErrorSecureFailure = 12175;
+// A body that grew past its bound or its listed size (ERROR_FILE_TOO_LARGE):
+// the server's answer, so the fetch ends at once with no further attempt.
+constexpr uint32_t kErrorBodyOverBound = 223;
 
 // Runs single attempts of one kind of transfer (into memory or into a file).
 class AttemptRunner {
@@ -45,7 +48,8 @@ public:
 void MergeAttemptStatus(TransferStatus& series, const TransferStatus& attempt);
 
 // One series: `tries` WinHTTP attempts through the system proxy 500 ms
-// apart, one WinHTTP attempt without proxy, one WinINet attempt.
+// apart, one WinHTTP attempt without proxy, one WinINet attempt; it ends
+// early on success or on a body over its bound.
 AttemptResult RunSeries(AttemptRunner& runner, const std::string& url, int tries, TransportMode mode);
 
 // The whole fetch: the strict series, and on systems older than Windows 8.1

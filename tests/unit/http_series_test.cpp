@@ -117,6 +117,16 @@ INSTANTIATE_TEST_SUITE_P(
                    kStrictSeries},
         SeriesCase{"Win7OtherErrorNeverDegrades", false, {Fail(12029), Fail(12029), Fail(12029), Fail(12029)}, false,
                    kStrictSeries},
+        // A body past its bound is the server's answer, not a route's failure:
+        // no other route or degraded series may fetch it again.
+        SeriesCase{"BodyOverBoundEndsTheFetch", true, {Fail(kErrorBodyOverBound), Ok()}, false, {"proxy 0 https"}},
+        SeriesCase{"BodyOverBoundAfterARouteFailure", true, {Fail(12029), Fail(kErrorBodyOverBound), Ok()}, false,
+                   {"proxy 0 https", "pause 500", "proxy 0 https"}},
+        SeriesCase{"Win7BodyOverBoundInDegradedSeriesEndsIt",
+                   false,
+                   {kChannel, kChannel, kChannel, kChannel, Fail(kErrorBodyOverBound), Ok()},
+                   false,
+                   Join({kStrictSeries, {"proxy 1 https"}})},
         SeriesCase{"Win7EveryDegradedSeriesFails", false, {kChannel, kChannel, kChannel, kChannel, kChannel, kChannel,
                                                            kChannel}, false,
                    Join({kStrictSeries, kTolerantSeries, kPlainSeries})}),
