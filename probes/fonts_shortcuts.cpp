@@ -25,9 +25,14 @@ std::wstring UserFontFolder() {
     return folder;
 }
 
+// A profile that never had a font installed for the user has no such key yet;
+// without the value the font is gone from applications after the next sign-in.
 void RegisterUserFont(const std::wstring& fileName, const std::wstring& fontPath) {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserFontsKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) return;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kUserFontsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
     const std::wstring name = FontValueName(fileName);
     RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(fontPath.c_str()),
                    static_cast<DWORD>((fontPath.size() + 1) * sizeof(wchar_t)));

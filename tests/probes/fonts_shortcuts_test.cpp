@@ -12,6 +12,7 @@
 #include <shlobj.h>
 
 #include <map>
+#include <vector>
 
 namespace quilmo {
 namespace {
@@ -155,6 +156,77 @@ TEST_F(Fonts, NoFontFolderOrNoTrueTypeFileInstallsAndAnnouncesNothing) {
     EXPECT_EQ(listener.FontChanges(), 0);
     EXPECT_TRUE(TestFontValues().empty());
     EXPECT_FALSE(Exists(UserFontFolder() + L"QmTestSkip.otf"));
+}
+
+// The user's font key as a fresh profile has it (a new Windows 10 account, a
+// new Wine prefix): absent. Values a machine had are put back afterwards.
+class UserFontKeyAside {
+public:
+    UserFontKeyAside() {
+        UniqueRegKey key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kFontsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+        for (DWORD i = 0;; ++i) {
+            Value value;
+            wchar_t name[16384];
+            DWORD nameLength = 16384, size = 0;
+            if (RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &value.type, nullptr, &size) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            value.name = name;
+            value.data.resize(size);
+            RegQueryValueExW(key.get(), name, nullptr, nullptr, value.data.data(), &size);
+            saved_.push_back(value);
+        }
+        existed_ = true;
+        key.reset();
+        RegDeleteKeyW(HKEY_CURRENT_USER, kFontsKey);
+    }
+    ~UserFontKeyAside() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kFontsKey);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kFontsKey);
+        if (!existed_) return;
+        UniqueRegKey key;
+        RegCreateKeyExW(HKEY_CURRENT_USER, kFontsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+        for (const Value& value : saved_) {
+            RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                           static_cast<DWORD>(value.data.size()));
+        }
+    }
+    UserFontKeyAside(const UserFontKeyAside&) = delete;
+    UserFontKeyAside& operator=(const UserFontKeyAside&) = delete;
+
+    static bool KeyExists() {
+        UniqueRegKey key;
+        return RegOpenKeyExW(HKEY_CURRENT_USER, kFontsKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    }
+
+private:
+    struct Value {
+        std::wstring name;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    bool existed_ = false;
+    std::vector<Value> saved_;
+};
+
+TEST(FontsOnAFreshProfile, TheMissingFontKeyIsCreatedAndTheFontRegistered) {
+    UserFontKeyAside aside;
+    ASSERT_FALSE(UserFontKeyAside::KeyExists());
+    ScratchDir scratch;
+    const std::wstring versionDir = scratch / L"2026.1.0\";
+    MakeDirectories(versionDir + L"fonts");
+    ASSERT_TRUE(WriteBytes(versionDir + L"fonts\QmTestPlain.TTF", "plain"));
+
+    InstallVersionFonts(WideToUtf8(versionDir));
+
+    const std::wstring target = UserFontFolder() + L"QmTestPlain.TTF";
+    EXPECT_EQ(ReadBytes(target), "plain");
+    const std::map<std::wstring, std::wstring> expected{{L"QmTestPlain (TrueType)", target}};
+    EXPECT_EQ(TestFontValues(), expected);
+    RemoveFontResourceW(target.c_str());
+    DeleteFileW(target.c_str());
 }
 
 // --- Shortcuts ---
