@@ -47,28 +47,42 @@ host_packages() {
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
 }
 
-# The guest's init: mounts what a test run needs, shares the clone and the run
-# folder in, runs the command and powers off. No service manager: nothing else
-# runs beside the tests.
+# The guest's init, kept on its disk: mounts the run folder and hands over to
+# the run's own script (run_script), so what a run does can change without
+# making the guest again. No service manager: nothing else runs beside it.
 guest_init() {
   cat <<'EOF'
 #!/bin/sh
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
-mount -t proc proc /proc; mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev 2>/dev/null; mkdir -p /dev/pts /dev/shm
+mount -t proc proc /proc 2>/dev/null; mount -t sysfs sys /sys 2>/dev/null; mount -t devtmpfs dev /dev 2>/dev/null
+modprobe 9pnet_virtio
+mkdir -p /mnt/quilmo-io
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=1048576 io /mnt/quilmo-io && sh /mnt/quilmo-io/init.sh
+echo o > /proc/sysrq-trigger
+EOF
+}
+
+# What a run does in the guest: the mounts a test run needs, the clone at its
+# own path, the command, its exit code into the run folder, power off. The
+# clone is mounted with cache=loose: with cache=none or cache=mmap, Wine's
+# mapping of a large executable on the share reads zeros where the loader
+# wrote its import table, and the installer faults at its first import. Only
+# the guest writes the share while a run lasts, so nothing is read stale.
+run_script() {
+  cat <<EOF
+mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts; mount -t tmpfs tmpfs /dev/shm
 mount -t tmpfs tmpfs /tmp; mount -t tmpfs tmpfs /run; mount -t tmpfs tmpfs /var/tmp
 ip link set lo up
 hostname localhost
-clone="$(sed -n 's/.*quilmo.clone=\([^ ]*\).*/\1/p' /proc/cmdline)"
-modprobe 9pnet_virtio
-mkdir -p "$clone" /run/quilmo-io
-options=trans=virtio,version=9p2000.L,msize=1048576,cache=mmap
-mount -t 9p -o "$options" clone "$clone" && mount -t 9p -o "$options" io /run/quilmo-io
-cd "$clone" && sh /run/quilmo-io/command.sh
-echo $? > /run/quilmo-io/rc
+mkdir -p '$here'
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=1048576,cache=loose clone '$here' || exit 1
+cd '$here' && sh /mnt/quilmo-io/command.sh
+echo \$? > /mnt/quilmo-io/rc
 sync
+# Power off here: were init to end first, the kernel would panic on the way.
 echo o > /proc/sysrq-trigger
+sleep 60
 EOF
 }
 
@@ -122,9 +136,12 @@ run_in_guest() {
     for arg in "$@"; do printf " '%s'" "$(printf '%s' "$arg" | sed "s/'/'\\\\''/g")"; done
     printf '\n'
   } > "$io/command.sh"
-  qemu-system-x86_64 -accel tcg,thread=multi -cpu max -smp "$(nproc)" -m "$memory" \
+  run_script > "$io/init.sh"
+  # No SMAP: QEMU 7.2's emulation pops the stack of an iret in user mode
+  # with supervisor rights, which SMAP faults, and Wine returns with iret.
+  qemu-system-x86_64 -accel tcg,thread=multi -cpu max,smap=off -smp "$(nproc)" -m "$memory" \
     -kernel "$guest/vmlinuz" -initrd "$guest/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 init=/sbin/quilmo-guest-init quilmo.clone=$here" \
+    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 init=/sbin/quilmo-guest-init" \
     -drive "file=$guest/disk.img,if=virtio,format=raw,snapshot=on,cache=unsafe" \
     -virtfs "local,path=$here,mount_tag=clone,security_model=none,multidevs=remap" \
     -virtfs "local,path=$io,mount_tag=io,security_model=none,multidevs=remap" \

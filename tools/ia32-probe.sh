@@ -41,9 +41,11 @@ elf64_segment() {
 
 # mov eax,60; mov edi,42; syscall
 CONTROL_CODE="b8 3c 00 00 00 bf 2a 00 00 00 0f 05"
-# push 0x23; push 0x400081; retfq   then, in 32-bit mode at 0x400081:
-# mov eax,1; mov ebx,42; int 0x80; hlt
-FAR_JUMP_CODE="6a 23 68 81 00 40 00 48 cb  b8 01 00 00 00 bb 2a 00 00 00 cd 80 f4"
+# jmp far [0x40007f], where 0x40007f holds 0x23:0x400085; then, in 32-bit
+# mode at 0x400085: mov eax,1; mov ebx,42; int 0x80; hlt. (A far jump through
+# memory, not a far return: QEMU 7.2's emulation pops a far return's stack
+# with supervisor rights, which faults under SMAP even where 32-bit code runs.)
+FAR_JUMP_CODE="ff 2c 25 7f 00 40 00  85 00 40 00 23 00  b8 01 00 00 00 bb 2a 00 00 00 cd 80 f4"
 # ELF32 header, one segment at 0x08048000, entry 0x08048054:
 # mov eax,1; mov ebx,42; int 0x80
 I386_PROGRAM="7f 45 4c 46 01 01 01 00 00 00 00 00 00 00 00 00
@@ -62,7 +64,7 @@ ran_to_42() {
 make_probes_in() {
   dir="$1"
   write_bytes "$dir/control" $ELF64_HEADER $(elf64_segment 84) $CONTROL_CODE
-  write_bytes "$dir/far_jump" $ELF64_HEADER $(elf64_segment 8e) $FAR_JUMP_CODE
+  write_bytes "$dir/far_jump" $ELF64_HEADER $(elf64_segment 92) $FAR_JUMP_CODE
   write_bytes "$dir/i386" $I386_PROGRAM
 }
 
