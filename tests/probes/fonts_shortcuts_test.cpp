@@ -215,9 +215,9 @@ TEST(FontsOnAFreshProfile, TheMissingFontKeyIsCreatedAndTheFontRegistered) {
     UserFontKeyAside aside;
     ASSERT_FALSE(UserFontKeyAside::KeyExists());
     ScratchDir scratch;
-    const std::wstring versionDir = scratch / L"2026.1.0\";
+    const std::wstring versionDir = scratch / L"2026.1.0\\";
     MakeDirectories(versionDir + L"fonts");
-    ASSERT_TRUE(WriteBytes(versionDir + L"fonts\QmTestPlain.TTF", "plain"));
+    ASSERT_TRUE(WriteBytes(versionDir + L"fonts\\QmTestPlain.TTF", "plain"));
 
     InstallVersionFonts(WideToUtf8(versionDir));
 
