@@ -25,7 +25,8 @@ clear_registration() {
 }
 register_class() {  # $1 = server DLL
   reg add 'HKCU\Software\Classes\Quilmo2027.Word\CLSID' /ve /d "$clsid" /f
-  reg add "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d "$(winepath -w "$1")" /f
+  # Drive Z: is the Linux root in every prefix.
+  reg add "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d "Z:$(printf '%s' "$1" | tr / '\\\\')" /f
 }
 trap clear_registration EXIT
 
@@ -33,14 +34,13 @@ failures=0
 # expect CODE TEXT-PREFIX HOST-ARGS...: runs the probe and compares.
 expect() {
   code="$1"; text="$2"; shift 2
-  set +e
-  line="$("$wine64" "$host/host_probe64.exe" "$@" 2>/dev/null | tr -d '\r')"
-  got=$?
-  set -e
+  got=0
+  "$wine64" "$host/host_probe64.exe" "$@" >"$root/amd64-probe.out" 2>/dev/null </dev/null || got=$?
+  line="$(tr -d '\r' < "$root/amd64-probe.out")"
   case "$line" in
-    "$text"*) [ "$got" -eq "$code" ] && { echo "ok: $* -> $line"; return 0; } ;;
+    "$text"*) [ "$got" -eq "$code" ] && { printf 'ok: %s -> %s\n' "$*" "$line"; return 0; } ;;
   esac
-  echo "FAILED: $* -> exit $got \"$line\", expected exit $code \"$text...\""
+  printf 'FAILED: %s -> exit %s "%s", expected exit %s "%s..."\n' "$*" "$got" "$line" "$code" "$text"
   failures=$((failures + 1))
 }
 
