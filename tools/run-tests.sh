@@ -48,7 +48,7 @@ case "${QUILMO_IA32_GUEST:-on}" in
     started=$(date +%s)
     guest_status=0
     tools/ia32-guest.sh run sh -c "tools/wine-prefix.sh fresh '$build/wine' &&
-      ctest --test-dir '$build' --output-on-failure -L ia32 $selection; rc=\$?;
+      ctest --test-dir '$build' --output-on-failure --no-tests=error -L ia32 $selection; rc=\$?;
       tools/wine-prefix.sh down '$build/wine'; exit \$rc" || guest_status=$?
     echo "32-bit suites in the emulated guest: exit $guest_status after $(( $(date +%s) - started )) s"
     configure OFF
@@ -58,7 +58,7 @@ esac
 
 # Last, so that nobody reads the run as a full pass.
 echo "----"
-echo "This machine cannot run 32-bit x86 code: $why"
+echo "$why"
 if [ "$guest_status" = skipped ]; then
   echo "Skipped (need 32-bit x86 code; QUILMO_IA32_GUEST=off): $(ctest --test-dir "$build" -N -L ia32 | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' ')"
   [ $status -eq 0 ] && echo "Everything else passed; this is not a full pass."
