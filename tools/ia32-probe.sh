@@ -18,14 +18,17 @@
 # at all, so a folder mounted noexec is never taken for a machine without IA-32.
 set -u
 
-# Writes the bytes given as hexadecimal pairs.
+# Writes the bytes given as hexadecimal pairs, as one printf of octal escapes
+# (shell arithmetic, no process per byte).
 write_bytes() {
   out="$1"; shift
-  : > "$out"
+  escapes=""
   for b in $*; do
-    # shellcheck disable=SC2059
-    printf "\\$(printf '%03o' "0x$b")" >> "$out"
+    n=$((0x$b))
+    escapes="$escapes\\$((n / 64))$((n / 8 % 8))$((n % 8))"
   done
+  # shellcheck disable=SC2059
+  printf "$escapes" > "$out"
   chmod +x "$out"
 }
 
