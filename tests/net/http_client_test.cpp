@@ -273,10 +273,10 @@ TEST_P(ListedSizes, OnlyABodyOfTheListedLengthIsKept) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ListedSizes,
     testing::Values(LengthCase{"AsListed", "", kSizedLength, true, 1},
-                    // Shorter than listed may be a broken route: every route is tried.
-                    LengthCase{"ListedOneMore", "", kSizedLength + 1, false, 4},
-                    // Longer than the manifest says, announced or not: the
-                    // server's answer, so the first attempt decides.
+                    // Announced as another length than listed, or longer
+                    // than listed: the server's own answer, so the first
+                    // attempt decides.
+                    LengthCase{"ListedOneMore", "", kSizedLength + 1, false, 1},
                     LengthCase{"ListedOneLess", "", kSizedLength - 1, false, 1},
                     LengthCase{"GrowsPastListedUnannounced", R"({"extra": 1000, "announce": "none"})", kSizedLength,
                                false, 1},
@@ -285,6 +285,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // announced bytes only, and they are the listed file.
                     LengthCase{"LongerThanAnnounced", R"({"extra": 1000, "announce": "file"})", kSizedLength, true,
                                1},
+                    // Cut short of what was announced: maybe a broken
+                    // route, so every route is tried.
                     LengthCase{"CutShort", R"({"truncate": 40000})", kSizedLength, false, 4}),
     [](const testing::TestParamInfo<LengthCase>& info) { return info.param.name; });
 
