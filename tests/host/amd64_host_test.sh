@@ -3,12 +3,14 @@
 # host probe looks a per-user add-in up as the hosts do and creates it from the
 # AMD64 COM server. Runs through the 64-bit loader, so it also runs on machines
 # that cannot run 32-bit x86 code; on the others it runs beside the 32-bit suites.
-# Usage: tests/host/amd64_host_test.sh WINE_ROOT HOST_DIR
+# Usage: tests/host/amd64_host_test.sh WINE_ROOT HOST_DIR   (WINE_ROOT: a folder for its own prefix)
 set -eu
 [ $# -eq 2 ] || { echo "usage: $0 WINE_ROOT HOST_DIR" >&2; exit 2; }
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$1"
 host="$(cd "$2" && pwd)"
+# A fresh prefix of its own, stopped again at the end.
+"$here/../../tools/wine-prefix.sh" fresh "$root"
 "$here/../../tools/wine-prefix.sh" up "$root" win64
 WINEPREFIX="$root/win64" WINEARCH=win64 WINEDEBUG=-all DISPLAY="$(cat "$root/display")"
 export WINEPREFIX WINEARCH WINEDEBUG DISPLAY
@@ -28,7 +30,7 @@ register_class() {  # $1 = server DLL
   # Drive Z: is the Linux root in every prefix.
   reg add "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d "Z:$(printf '%s' "$1" | tr / '\\\\')" /f
 }
-trap clear_registration EXIT
+trap '"$here/../../tools/wine-prefix.sh" down "$root"' EXIT
 
 failures=0
 # expect CODE TEXT-PREFIX HOST-ARGS...: runs the probe and compares.
