@@ -11,7 +11,7 @@
 # ELF programs tell both apart from an ordinary machine, with no compiler and
 # no package installed:
 #   - an i386 program that exits 42 (what Wine's 32-bit loader needs first);
-#   - an x86-64 program that far-returns into the 32-bit code segment (selector
+#   - an x86-64 program that far-jumps into the 32-bit code segment (selector
 #     0x23) and exits 42 from there, so an emulator registered for i386 programs
 #     (qemu-user in binfmt_misc, which cannot carry Wine) does not pass.
 # A third, plain x86-64 program that exits 42 shows the folder can run programs

@@ -16,8 +16,7 @@ cd "$(dirname "$0")/.."
 build="${1:-build}"
 
 tools/bootstrap.sh
-if tools/ia32-probe.sh >/dev/null; then ia32=ON; else ia32=OFF; fi
-why="$(tools/ia32-probe.sh || true)"
+if why="$(tools/ia32-probe.sh)"; then ia32=ON; else ia32=OFF; fi
 
 # Tests and the main job talk only to this machine: the build's download
 # server is a local port (nothing listens there unless a test or the main job serves it).
@@ -54,8 +53,7 @@ case "${QUILMO_IA32_GUEST:-on}" in
     configure ON
     started=$(date +%s)
     guest_status=0
-    tools/ia32-guest.sh run sh -c "tools/wine-prefix.sh fresh '$build/wine' &&
-      ctest --test-dir '$build' --output-on-failure --no-tests=error -L ia32 -R '$selection'; rc=\$?;
+    tools/ia32-guest.sh run sh -c "ctest --test-dir '$build' --output-on-failure --no-tests=error -L ia32 -R '$selection'; rc=\$?;
       tools/wine-prefix.sh down '$build/wine'; exit \$rc" || guest_status=$?
     guest_seconds=$(( $(date +%s) - started ))
     configure OFF

@@ -17,14 +17,7 @@ export WINEPREFIX WINEARCH WINEDEBUG DISPLAY
 wine64="$("$here/../../tools/wine-prefix.sh" loader64)"
 
 clsid='{B4C10001-6B4F-4E2A-9D31-8A7F2E10C001}'
-key='HKCU\Software\QuilmoTests\Amd64Host'
 reg() { "$wine64" reg "$@" </dev/null >/dev/null 2>&1; }
-clear_registration() {
-  reg delete 'HKCU\Software\Microsoft\Office\Word\Addins\Quilmo2027.Word' /f || true
-  reg delete 'HKCU\Software\Kingsoft\Office\WPS\AddinsWL' /v Quilmo2027.Word /f || true
-  reg delete 'HKCU\Software\Classes\Quilmo2027.Word' /f || true
-  reg delete "HKCU\\Software\\Classes\\CLSID\\$clsid" /f || true
-}
 register_class() {  # $1 = server DLL
   reg add 'HKCU\Software\Classes\Quilmo2027.Word\CLSID' /ve /d "$clsid" /f
   # Drive Z: is the Linux root in every prefix.
@@ -46,7 +39,7 @@ expect() {
   failures=$((failures + 1))
 }
 
-clear_registration
+# The fresh prefix holds no registration yet.
 expect 2 "not listed" office Word Quilmo2027.Word
 reg add 'HKCU\Software\Microsoft\Office\Word\Addins\Quilmo2027.Word' /v LoadBehavior /t REG_DWORD /d 2 /f
 register_class "$host/REDero64.dll"
