@@ -123,7 +123,7 @@ bool IsPlainDirectoryHandle(HANDLE handle) {
            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
-// Steps 1 to 7: the checks on the text of the path.
+// The checks on the text of the path, before anything on disk is opened.
 bool AcceptableBasePath(const std::wstring& path, std::vector<std::wstring>* components) {
     if (path.size() <= 3 || !IsDriveLetter(path[0]) || path[1] != L':' || path[2] != L'\\') return false;
     if (!PathEquals(path.substr(path.rfind(L'\\') + 1), kBaseLeafName)) return false;

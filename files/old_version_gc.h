@@ -18,18 +18,21 @@
 
 namespace quilmo {
 
-// Deletes the provably unused version directories below basePath.
-// protectedPaths: the version just installed and, when known, the previous
-// one (empty entries are ignored). userDataDir receives the user files of a
-// directory before it goes. lock: the base lock the caller holds, or nullptr
-// to take the lock file for the scan alone. Writes one log line.
-GcResult CollectOldVersions(const std::wstring& basePath, const std::vector<std::wstring>& protectedPaths,
-                            const std::wstring& userDataDir, const GcBaseLock* lock);
+// The directories the registrations name, gathered by the registry layer.
+struct RegisteredDirectories {
+    std::vector<std::wstring> directories;
+    bool malformed = false;  // a value named no full path: nothing may go
+};
 
-// A REG_SZ or REG_EXPAND_SZ value of more than one byte, cut at its first
-// NUL; REG_EXPAND_SZ text with '%' is expanded when that yields 1 to 32,768
-// characters. valueName nullptr or empty: the default value.
-bool ReadRegistryString(HKEY hive, const std::wstring& keyPath, REGSAM viewFlag, const wchar_t* valueName,
-                        std::wstring* text);
+// Deletes the provably unused version directories below basePath.
+// registered: what the registrations name; malformed ends the collection
+// before anything is scanned. protectedPaths: the version just installed
+// and, when known, the previous one (empty entries are ignored).
+// userDataDir receives the user files of a directory before it goes. lock:
+// the base lock the caller holds, or nullptr to take the lock file for the
+// scan alone. Writes one log line.
+GcResult CollectOldVersions(const std::wstring& basePath, const RegisteredDirectories& registered,
+                            const std::vector<std::wstring>& protectedPaths, const std::wstring& userDataDir,
+                            const GcBaseLock* lock);
 
 }  // namespace quilmo

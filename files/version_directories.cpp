@@ -195,7 +195,7 @@ uint64_t FileSize(const BY_HANDLE_FILE_INFORMATION& info) {
     return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
-// Step 3 of the migration: the data directory, once, for the first file found.
+// The migration makes the data directory once, for the first file found.
 bool PrepareDataDirectory(const std::wstring& userDataDir, std::wstring* prepared) {
     if (!prepared->empty()) return true;
     const std::wstring normalized = NormalizePath(userDataDir);

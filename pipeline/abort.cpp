@@ -6,27 +6,11 @@
 
 namespace quilmo {
 
-namespace {
-
-void ShowNormal(int kind) {
-    if (UiElement* control = State().controls.Find(kind)) {
-        control->state = kStateNormal;
-        control->visible = true;
-    }
-}
-
-}  // namespace
-
 void ShowRunMessage(const std::wstring& text, const std::wstring& title, UINT icon) {
-    if (State().silentMode) return;
-    HWND owner = MainWindowExists() ? State().mainWindow.load() : nullptr;
-    MessageBoxW(owner, text.c_str(), title.c_str(), icon);
+    Reporter().Box(text, title, icon);
 }
 
-void RestoreStartButtons() {
-    ShowNormal(kMainButton);
-    ShowNormal(kChangeDirButton);
-}
+void RestoreStartButtons() { Reporter().Buttons(StartButtons::Restored); }
 
 int AbortRun(const AbortRow& row) {
     InstallerState& state = State();
@@ -35,7 +19,6 @@ int AbortRun(const AbortRow& row) {
     state.busy = false;
     state.exitCode = row.code;
     RestoreStartButtons();
-    RepaintWindow();
     if (!row.boxText.empty()) ShowRunMessage(row.boxText, row.boxTitle, row.boxIcon);
     return row.code;
 }

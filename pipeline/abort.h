@@ -20,15 +20,15 @@ struct AbortRow {
 };
 
 // Logs, sets the status, clears busy, stores the code, brings back the main
-// and "更改 >" buttons, repaints and shows the box unless silent. Returns the
+// and "更改 >" buttons and shows the box where someone watches. Returns the
 // row's code for RunInstaller to return.
 int AbortRun(const AbortRow& row);
 
-// A message box of the run, owned by the main window (none without one);
-// a silent run shows nothing.
+// A message box of the run, through the reporter (a silent run shows
+// nothing).
 void ShowRunMessage(const std::wstring& text, const std::wstring& title, UINT icon);
 
-// Gives the main and "更改 >" buttons their normal, visible state again.
+// Asks for the main and "更改 >" buttons in their normal, visible state again.
 void RestoreStartButtons();
 
 }  // namespace quilmo

@@ -1,6 +1,7 @@
-// The one process-wide record through which the entry point, the window, the
-// manifest thread and the worker cooperate. Flags that threads exchange are
-// atomics; texts are shared texts, copied out for painting.
+// The one process-wide record of a run, through which the entry point, the
+// window, the manifest thread and the worker cooperate. Plain data: flags
+// that threads exchange are atomics, texts are shared texts that readers
+// copy out. How the window looks is the window's own record.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 
 #include "files/unique_handle.h"
 #include "pipeline/shared_text.h"
-#include "ui/controls.h"
 
 namespace quilmo {
 
@@ -43,10 +43,7 @@ struct InstallerState {
     SharedText<std::string> targetPath;
     SharedText<std::string> displayPath;
 
-    float uiScale = 1.0f;
-    std::atomic<HWND> mainWindow{nullptr};
     UniqueHandle workerThread;
-    ControlList controls;
 };
 
 InstallerState& State();

@@ -14,7 +14,6 @@
 #include "manifest/sha256.h"
 #include "manifest/url_template.h"
 #include "pipeline/abort.h"
-#include "pipeline/caption_rule.h"
 #include "pipeline/download_ahead.h"
 #include "pipeline/download_rules.h"
 #include "pipeline/installer_state.h"
@@ -23,7 +22,6 @@
 #include "probes/interactive_user.h"
 #include "registration/installed_version.h"
 #include "startup/installer_log.h"
-#include "ui/tips.h"
 
 namespace quilmo {
 
@@ -51,14 +49,14 @@ PrerequisiteFile* BootstrapperRecord(InstallRun& run, const ManifestFileEntry& e
     return nullptr;
 }
 
-// Step 1.
+// The run begins; a window that is already gone ends it.
 StepOutcome StartRun() {
     InstallerState& state = State();
     WriteLog("RunInstaller begin");
     state.completed = false;
     state.exitCode = 0;
     Sleep(100);
-    if (!state.silentMode && !MainWindowExists()) {
+    if (!Reporter().Watched()) {
         WriteLog("RunInstaller aborted: window missing");
         state.busy = false;
         return StepOutcome::End(1);
@@ -66,7 +64,7 @@ StepOutcome StartRun() {
     return StepOutcome::Continue();
 }
 
-// Step 2.
+// The manifest the window already read, or a fresh fetch and signature check.
 StepOutcome ObtainManifest(InstallRun& run) {
     InstallerState& state = State();
     if (state.manifestReady) {
@@ -85,7 +83,8 @@ StepOutcome ObtainManifest(InstallRun& run) {
     return StepOutcome::End(AbortRun(row));
 }
 
-// Step 3.
+// An installer started under another administrator's account would register
+// the add-in for the wrong user.
 StepOutcome CheckAccount() {
     std::string current;
     std::string interactive;
@@ -104,7 +103,8 @@ StepOutcome CheckAccount() {
     return StepOutcome::End(AbortRun(row));
 }
 
-// Step 4.
+// The release's name, description and version, with the built-in texts
+// where the manifest names none.
 void ReadTexts(InstallRun& run) {
     run.productName = GetManifestValue(run.manifestText, "AppName");
     run.productDescription = GetManifestValue(run.manifestText, "AppDes");
@@ -117,7 +117,7 @@ void ReadTexts(InstallRun& run) {
     State().appDescription.Set(Utf8ToWide(run.productDescription));
 }
 
-// Step 5.
+// What is installed now, for the log and the main button's caption.
 void DetectExistingInstall(InstallRun& run) {
     InstallerState& state = State();
     InstalledVersion installed = FindInstalledVersion();
@@ -130,12 +130,10 @@ void DetectExistingInstall(InstallRun& run) {
         WriteLog("installed version=" + (run.installedVersion.empty() ? std::string("<unreadable>") : run.installedVersion));
         WriteLog("installed path=" + run.installedDir);
     }
-    if (ButtonElement* mainButton = state.controls.MainButton()) {
-        mainButton->text.Set(MainButtonCaption(existing, run.installedVersion, run.version));
-    }
+    Reporter().Offer({existing, run.installedVersion, run.version});
 }
 
-// Step 6.
+// The install base exists and its lock is held while versions are staged.
 void PrepareBaseDirectory(InstallRun& run) {
     std::wstring base = Utf8ToWide(State().basePath.Get());
     if (!base.empty() && GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -146,7 +144,7 @@ void PrepareBaseDirectory(InstallRun& run) {
     }
 }
 
-// Step 7.
+// The version directory this run fills.
 StepOutcome ChooseTargetDirectory(InstallRun& run) {
     InstallerState& state = State();
     std::string base = state.basePath.Get();
@@ -172,13 +170,13 @@ StepOutcome ChooseTargetDirectory(InstallRun& run) {
     return StepOutcome::Continue();
 }
 
-// Step 8.
+// The values only the switch-over needs.
 void ReadLaterValues(InstallRun& run) {
     run.vstoUrl = ExpandUrlTemplate(GetManifestValue(run.manifestText, "VSTO"), run.version, kDownloadBaseUrl);
     run.postCommand = GetManifestValue(run.manifestText, "Cmd");
 }
 
-// Step 9.
+// The version directory exists before anything is copied or fetched into it.
 StepOutcome CreateTargetDirectory(const InstallRun& run) {
     int result = SHCreateDirectoryExW(nullptr, run.targetDirW.c_str(), nullptr);
     WriteLog("create target dir result=" + std::to_string(result));
@@ -191,7 +189,7 @@ StepOutcome CreateTargetDirectory(const InstallRun& run) {
     return StepOutcome::End(AbortRun(row));
 }
 
-// Step 10: only saves downloads; whatever it copies is checked against the
+// Copying the installed version only saves downloads; whatever it copies is checked against the
 // manifest in the next steps, with the digests the copy took of the bytes it
 // wrote (the copied files stay locked against change until then).
 void CarryOverPreviousVersion(const InstallRun& run, CopiedFiles& copied) {
@@ -205,7 +203,7 @@ void CarryOverPreviousVersion(const InstallRun& run, CopiedFiles& copied) {
     WriteLog(std::string("copy old version result=") + LogBool(result));
 }
 
-// Step 11.
+// The release's file list, every entry checked before anything is fetched.
 StepOutcome ReadFileList(InstallRun& run) {
     std::string badPath;
     std::string badHash;
@@ -226,7 +224,7 @@ StepOutcome ReadFileList(InstallRun& run) {
     return StepOutcome::Continue();
 }
 
-// Step 12. A file the copy wrote is judged by the digest of the bytes it
+// Which listed files are already present and intact. A file the copy wrote is judged by the digest of the bytes it
 // wrote; the others are hashed ahead on every processor. The walk below
 // still checks, reports and decides entry by entry.
 StepOutcome VerifyPresentFiles(InstallRun& run, const CopiedFiles& copied) {
@@ -319,7 +317,7 @@ StepOutcome AbortDownloads() {
     return StepOutcome::End(AbortRun(row));
 }
 
-// Step 14. The files are fetched a few ahead; this walk takes them in list
+// Fetches the files still needed. They are fetched a few ahead; this walk takes them in list
 // order and decides, reports and counts each one as it comes.
 StepOutcome DownloadNeededFiles(InstallRun& run) {
     size_t downloaded = 0;
@@ -334,7 +332,7 @@ StepOutcome DownloadNeededFiles(InstallRun& run) {
             return StepOutcome::End(1);
         }
         if (ShowsTipBeforeNextFile(downloaded)) {
-            ShowRandomTip();
+            Reporter().DownloadTip();
         } else {
             SetStatusText("正在下载: " + entry.path);
         }
@@ -357,7 +355,7 @@ StepOutcome DownloadNeededFiles(InstallRun& run) {
     return StepOutcome::Continue();
 }
 
-// Step 15.
+// A few failed downloads are tolerated, with a warning.
 StepOutcome AcceptToleratedFailures(const InstallRun& run) {
     size_t failures = run.failedPaths.size();
     if (failures >= 1 && failures <= 5) {

@@ -17,12 +17,12 @@
 #include "registration/com_registration.h"
 #include "registration/installed_version.h"
 #include "registration/legacy_cleanup.h"
+#include "registration/registered_directories.h"
 #include "registration/registration_target.h"
 #include "registration/registry_snapshot.h"
 #include "startup/elevation.h"
 #include "startup/installer_log.h"
 #include "startup/prerequisite_installer.h"
-#include "ui/controls.h"
 
 namespace quilmo {
 
@@ -59,7 +59,7 @@ int RestoreAndAbort(SwitchOver& sw, const AbortRow& row) {
     return AbortRun(row);
 }
 
-// Step 3.
+// What kind of release was downloaded; an incomplete one stops here.
 StepOutcome ClassifyDownloadedPayload(const InstallRun& run, SwitchOver& sw) {
     std::vector<std::string> paths;
     paths.reserve(run.entries.size());
@@ -81,7 +81,8 @@ StepOutcome ClassifyDownloadedPayload(const InstallRun& run, SwitchOver& sw) {
     return StepOutcome::Continue();
 }
 
-// Step 4: a server that is not to be registered counts as passing.
+// The core servers have the machine types their names promise; a server
+// that is not to be registered counts as passing.
 StepOutcome CheckCoreArchitectures(const InstallRun& run, const SwitchOver& sw) {
     bool pe32Ok = !sw.payload.register32 ||
                   PeMachineMatches(JoinPath(run.targetDirW, Utf8ToWide(kCore32FileName)), kMachineI386);
@@ -120,7 +121,8 @@ StepOutcome AbortNet48Failed() {
     return StepOutcome::End(AbortRun(row));
 }
 
-// Step 6. Unattended runs never install prerequisites: they stop with code 2
+// .NET Framework 4.8 is there before anything is registered. Unattended
+// runs never install prerequisites: they stop with code 2
 // and leave everything as it was.
 StepOutcome EnsureNetFramework48(const InstallRun& run, const SwitchOver& sw) {
     if (sw.net48Present) return StepOutcome::Continue();
@@ -149,10 +151,11 @@ StepOutcome EnsureNetFramework48(const InstallRun& run, const SwitchOver& sw) {
     return AbortNet48Failed();
 }
 
-// COM switch-over, step 2.
+// Registers the new version's COM servers and reads them back.
 StepOutcome RegisterCore(const InstallRun& run, SwitchOver& sw) {
+    const AddinTexts texts{Utf8ToWide(run.productName), Utf8ToWide(run.productDescription)};
     CoreRegistrationResult result = RegisterCoreComponents(run.targetDir, sw.payload.register32,
-                                                           sw.payload.register64, sw.registrationContext);
+                                                           sw.payload.register64, sw.registrationContext, texts);
     WriteLog(std::string("core register ok=") + LogBool(result.ok) + " reg32=" + LogBool(result.reg32) +
              " reg64=" + LogBool(result.reg64) + " detail=" + result.detail);
     if (result.ok && VerifyCoreRegistration(run.targetDir, sw.payload.register32, sw.payload.register64,
@@ -167,7 +170,7 @@ StepOutcome RegisterCore(const InstallRun& run, SwitchOver& sw) {
     return StepOutcome::End(RestoreAndAbort(sw, row));
 }
 
-// COM switch-over, step 3.
+// Removes the older generations' registrations from the user's hive.
 StepOutcome CleanUserHive(SwitchOver& sw) {
     const RegistrationTarget& target = sw.registrationContext;
     bool vstoRemoved = RemoveLegacyVstoRegistration(target, false);
@@ -185,7 +188,7 @@ StepOutcome CleanUserHive(SwitchOver& sw) {
 
 std::string StateNumber(ProbeState state) { return std::to_string(static_cast<int>(state)); }
 
-// COM switch-over, steps 4 and 5: the machine hive is cleaned by an
+// Older registrations in the machine hive are cleaned by an
 // elevated copy only when it still holds something.
 StepOutcome CleanMachineHive(const InstallRun& run, SwitchOver& sw) {
     const RegistrationTarget& target = sw.registrationContext;
@@ -211,7 +214,7 @@ StepOutcome CleanMachineHive(const InstallRun& run, SwitchOver& sw) {
     return StepOutcome::End(RestoreAndAbort(sw, row));
 }
 
-// COM switch-over, step 6: the command has reported its own failure.
+// The release's post-migration program; it has reported its own failure.
 StepOutcome RunPostMigration(SwitchOver& sw) {
     if (RunPostCommand(sw.postCommand)) return StepOutcome::Continue();
     RestoreInstallSnapshot(sw.registrationContext, sw.snapshot);
@@ -224,7 +227,7 @@ void DeleteUnlistedServer(const InstallRun& run, bool listed, const char* fileNa
     DeleteFileW(JoinPath(run.targetDirW, Utf8ToWide(fileName)).c_str());
 }
 
-// COM switch-over, step 7.
+// The switch-over is complete: leftovers go, the Uninstall entry is written.
 void FinishComSwitchOver(const InstallRun& run, SwitchOver& sw) {
     DiscardSavedVstoLoadBehavior(sw.registrationContext);
     bool vstoFilesRemoved = RemoveLegacyVstoFiles(run.targetDirW);
@@ -255,7 +258,7 @@ std::string KnownFolder(int csidl) {
     return WideToUtf8(path);
 }
 
-// Common tail, steps 1 and 2: best effort, nothing here fails the run.
+// Fonts and the manual's shortcuts: best effort, nothing here fails the run.
 void InstallFontsAndShortcuts(const InstallRun& run) {
     SetStatusText("正在安装基础字体...");
     WriteLog("install fonts begin");
@@ -275,7 +278,8 @@ void InstallFontsAndShortcuts(const InstallRun& run) {
     SetProgress(85);
 }
 
-// Common tail, step 3: a missing runtime never stops the run.
+// The WebView2 runtime for the side panel: a missing runtime never stops
+// the run.
 void EnsureWebView2(const InstallRun& run, SwitchOver& sw) {
     if (IsWebView2RuntimeInstalled()) return;
     sw.webView2Missing = true;
@@ -310,7 +314,7 @@ std::wstring UserDataDirectory() {
     return roaming.empty() ? std::wstring() : Utf8ToWide(roaming + "\\quilmostudio\\Quilmo");
 }
 
-// Common tail, step 6.
+// Old version directories that nothing uses any more.
 void CollectOldVersionDirectories(const InstallRun& run) {
     if (!run.baseLock.IsHeld()) {
         WriteLog("old-version gc skipped: base lock was not held during install");
@@ -318,19 +322,8 @@ void CollectOldVersionDirectories(const InstallRun& run) {
     }
     std::vector<std::wstring> keep = {run.targetDirW};
     if (!run.installedDir.empty()) keep.push_back(Utf8ToWide(run.installedDir));
-    CollectOldVersions(Utf8ToWide(State().basePath.Get()), keep, UserDataDirectory(), &run.baseLock);
-}
-
-void ShowCompletedButtons() {
-    ControlList& controls = State().controls;
-    for (int kind : {kMainButton, kChangeDirButton, kAdvancedButton}) {
-        if (UiElement* control = controls.Find(kind)) control->visible = false;
-    }
-    if (UiElement* enter = controls.Find(kEnterOfficeButton)) {
-        enter->state = kStateNormal;
-        enter->visible = true;
-    }
-    RepaintWindow();
+    CollectOldVersions(Utf8ToWide(State().basePath.Get()), GatherRegisteredDirectories(), keep, UserDataDirectory(),
+                       &run.baseLock);
 }
 
 void ShowCompletionBox(const SwitchOver& sw) {
@@ -348,7 +341,7 @@ void ShowCompletionBox(const SwitchOver& sw) {
     ShowRunMessage(text, title, MB_ICONWARNING);
 }
 
-// Common tail, steps 7 and 8.
+// The run ends well: status, exit code, buttons and the completion box.
 int Complete(const InstallRun& run, const SwitchOver& sw) {
     InstallerState& state = State();
     SetStatusText(state.autoMode ? "更新完成！下次打开 Office 时生效。" : "安装完成！");
@@ -359,7 +352,7 @@ int Complete(const InstallRun& run, const SwitchOver& sw) {
     state.busy = false;
     if (!state.silentMode) {
         WriteLog("file count=" + std::to_string(run.entries.size()));
-        ShowCompletedButtons();
+        Reporter().Buttons(StartButtons::Completed);
         ShowCompletionBox(sw);
     }
     return 0;

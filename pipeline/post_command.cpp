@@ -42,7 +42,6 @@ void ReportFailure(DWORD exitCode) {
     state.busy = false;
     state.exitCode = 1;
     RestoreStartButtons();
-    RepaintWindow();
     ShowRunMessage(L"后置迁移组件执行失败或超时（退出码：" + std::to_wstring(exitCode) +
                        L"），已恢复原插件配置。请检查日志或运行 RIDedavu 诊断。",
                    L"迁移未完成", MB_ICONERROR);

@@ -1,17 +1,21 @@
-// How the worker and the manifest thread change what the window shows:
-// they write the shared state and repaint synchronously. Callable from any
-// thread; without a window they only update the state.
+// Where the worker and the manifest thread report: the reporter the entry
+// point chose (the window's, or a silent one until then). Callable from any
+// thread.
 #pragma once
 
 #include <string>
 
+#include "pipeline/run_reporter.h"
+
 namespace quilmo {
 
-// The main window's handle is set and still names a window.
-bool MainWindowExists();
+// Makes reporter the one every later report goes to; it must outlive every
+// thread that reports. nullptr: the silent reporter again.
+void ReportTo(RunReporter* reporter);
+RunReporter& Reporter();
 
+// Keeps the text as the run's status and reports it.
 void SetStatusText(const std::string& text);
-void RepaintWindow();
 void SetProgress(int percent);
 
 }  // namespace quilmo

@@ -6,7 +6,6 @@
 #include "files/text_encoding.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_reader.h"
-#include "pipeline/caption_rule.h"
 #include "pipeline/installer_state.h"
 #include "pipeline/reporting.h"
 #include "pipeline/run_installer.h"
@@ -37,24 +36,17 @@ void AcceptManifest(const std::string& manifest) {
     state.manifestVersion.Set(version);
     if (!name.empty()) state.appName.Set(Utf8ToWide(name));
     if (!description.empty()) state.appDescription.Set(Utf8ToWide(description));
-    UiElement* tag = state.controls.Find(kVersionTag);
-    if (!version.empty() && tag != nullptr) tag->visible = true;
     StoreInstalledVersion();
-
-    ButtonElement* mainButton = state.controls.MainButton();
-    if (mainButton != nullptr && MainWindowExists()) {
-        mainButton->text.Set(MainButtonCaption(state.existingInstall, state.installedVersion.Get(), version));
-    }
+    Reporter().Offer({state.existingInstall, state.installedVersion.Get(), version});
     state.manifestReady = true;
-    if (mainButton != nullptr && MainWindowExists()) mainButton->state = kStateNormal;
-    RepaintWindow();
+    Reporter().Buttons(StartButtons::Ready);
 }
 
 void RejectManifest(const std::wstring& message) {
     State().manifestFailed = true;
     WriteLog("FetchManifest failed: " + WideToUtf8(message));
-    MessageBoxW(State().mainWindow.load(), message.c_str(), L"更新清单验证失败", MB_ICONERROR);
-    RepaintWindow();
+    if (Reporter().Watched()) Reporter().Box(message, L"更新清单验证失败", MB_ICONERROR);
+    Reporter().Buttons(StartButtons::ManifestFailed);
 }
 
 }  // namespace
@@ -74,7 +66,7 @@ bool StartWorker() {
 
 DWORD WINAPI ManifestThread(LPVOID) {
     Sleep(300);
-    if (MainWindowExists()) {
+    if (Reporter().Watched()) {
         RunGuarded("manifest", [] {
             std::string manifest;
             std::wstring message;

@@ -5,7 +5,6 @@
 #include "files/path_text.h"
 #include "files/text_encoding.h"
 #include "files/unique_handle.h"
-#include "pipeline/installer_state.h"
 #include "registration/host_addin_keys.h"
 #include "registration/registration_tables.h"
 #include "registration/registry.h"
@@ -105,13 +104,9 @@ bool CheckPreconditions(const CorePaths& paths, bool register32, bool register64
     return true;
 }
 
-struct HostTexts {
-    std::wstring friendlyName;
-    std::wstring description;
-};
+using HostTexts = AddinTexts;
 
-HostTexts CurrentHostTexts() {
-    HostTexts texts{State().appName.Get(), State().appDescription.Get()};
+HostTexts TextsOrBuiltIn(HostTexts texts) {
     if (texts.friendlyName.empty()) texts.friendlyName = kDefaultFriendlyName;
     if (texts.description.empty()) texts.description = kDefaultDescription;
     return texts;
@@ -336,12 +331,12 @@ bool RemoveMachineComRegistration(const RegistrationTarget& target) {
 }
 
 CoreRegistrationResult RegisterCoreComponents(const std::string& installDir, bool register32, bool register64,
-                                              const RegistrationTarget& target) {
+                                              const RegistrationTarget& target, const AddinTexts& givenTexts) {
     CoreRegistrationResult result;
     const CorePaths paths = DeriveCorePaths(installDir);
     ServerChoice choice;
     if (!CheckPreconditions(paths, register32, register64, target, &choice, &result.detail)) return result;
-    const HostTexts texts = CurrentHostTexts();
+    const HostTexts texts = TextsOrBuiltIn(givenTexts);
 
     const CoreRegistrationSnapshot before = CaptureCoreRegistrationState(target);
     if (const char* failure = WriteCoreRegistration(paths, choice, texts, target, &result)) {

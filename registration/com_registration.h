@@ -18,6 +18,13 @@ inline constexpr wchar_t kCoreLibraryName[] = L"Quilmo.Core.dll";
 inline constexpr wchar_t kServer32Name[] = L"ZUDodi32.dll";
 inline constexpr wchar_t kServer64Name[] = L"REDero64.dll";
 
+// The add-in's name and description as the hosts list them; an empty one
+// takes the built-in text.
+struct AddinTexts {
+    std::wstring friendlyName;
+    std::wstring description;
+};
+
 struct CoreRegistrationResult {
     bool ok = false;
     bool reg32 = false;  // the 32-bit server is registered
@@ -41,12 +48,12 @@ bool RemoveProgIdKeys(HKEY hive, const std::wstring& root, REGSAM view);
 bool RemoveMachineComRegistration(const RegistrationTarget& target);
 
 // Registers the server(s) found in installDir (UTF-8; forward slashes and
-// trailing separators allowed) for the requested bitnesses. The display
-// name and description come from the installer state. On failure nothing
+// trailing separators allowed) for the requested bitnesses, with the given
+// display name and description. On failure nothing
 // of the previous registration is lost, reg32 and reg64 are false and
 // detail names the step that failed.
 CoreRegistrationResult RegisterCoreComponents(const std::string& installDir, bool register32, bool register64,
-                                              const RegistrationTarget& target);
+                                              const RegistrationTarget& target, const AddinTexts& texts);
 
 // Reads the user hive back: ManagedDir, every InprocServer32 path asked for,
 // the neutral ProgID keys, the Office keys with LoadBehavior 3 and the WPS

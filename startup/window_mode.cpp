@@ -8,14 +8,16 @@
 #include <memory>
 
 #include "files/unique_handle.h"
-#include "pipeline/caption_rule.h"
 #include "pipeline/installer_state.h"
 #include "pipeline/reporting.h"
 #include "pipeline/worker.h"
 #include "startup/dll_hardening.h"
 #include "startup/shutdown.h"
+#include "ui/caption_rule.h"
 #include "ui/main_window.h"
 #include "ui/window_geometry.h"
+#include "ui/window_reporter.h"
+#include "ui/window_state.h"
 
 namespace quilmo {
 
@@ -88,12 +90,12 @@ float ScreenUiScale() {
 void CreateControls() {
     InstallerState& state = State();
     std::string caption = MainButtonCaption(state.existingInstall, state.installedVersion.Get(), std::string());
-    CreateMainWindowControls(state.controls, state.uiScale, caption);
+    CreateMainWindowControls(Window().controls, Window().uiScale, caption);
     state.displayPath.Set(state.basePath.Get());
 }
 
 void SetControl(int kind, int controlState, bool visible) {
-    if (UiElement* control = State().controls.Find(kind)) {
+    if (UiElement* control = Window().controls.Find(kind)) {
         if (controlState >= 0) control->state = controlState;
         control->visible = visible;
     }
@@ -164,8 +166,8 @@ int RunWindowMode(int showCommand) {
 
     HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterInstallerWindowClass(instance);
-    state.uiScale = ScreenUiScale();
-    WindowSize size = MainWindowSize(state.uiScale);
+    Window().uiScale = ScreenUiScale();
+    WindowSize size = MainWindowSize(Window().uiScale);
     int x = 0, y = 0;
     CentredOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), size, x, y);
     HWND window = CreateInstallerWindow(instance, x, y, size.width, size.height);
@@ -173,12 +175,13 @@ int RunWindowMode(int showCommand) {
         SetLogoImage(nullptr);
         return 0;
     }
-    state.mainWindow = window;
+    Window().mainWindow = window;
     CreateControls();
+    ReportTo(&WindowReporter());
 
     ShowWindow(window, showCommand);
     UpdateWindow(window);
-    ApplyRoundedRegion(window, size.width, size.height, state.uiScale);
+    ApplyRoundedRegion(window, size.width, size.height, Window().uiScale);
     ApplyDwmFrame(window);
 
     if (state.autoMode) {
@@ -189,12 +192,12 @@ int RunWindowMode(int showCommand) {
 
     int quitWParam = RunMessageLoop();
     int code = ShutDown(quitWParam);
-    state.mainWindow = nullptr;
+    Window().mainWindow = nullptr;
     // A worker that outlived the wait, or a manifest thread still fetching,
     // may yet touch the controls: those are then left to the process exit.
     bool backgroundThreadLeft = WorkerStillRunning() || ManifestThreadRunning();
     state.workerThread.reset();
-    if (!backgroundThreadLeft) state.controls.Clear();
+    if (!backgroundThreadLeft) Window().controls.Clear();
     SetLogoImage(nullptr);
     logo.reset();
     return code;

@@ -41,7 +41,7 @@ ctest --test-dir "$build" --output-on-failure || status=$?
 # Wine process takes about 10 s to start instead of 50 ms, so the whole
 # 32-bit suite would take hours; by default the guest runs the suites that
 # start few processes (DEFAULT_GUEST_TESTS), which fits well inside an hour.
-DEFAULT_GUEST_TESTS='^(unit[.]|net[.]|probe[.]|platform_win64$|process[.]Cases/EndlessBodies$)'
+DEFAULT_GUEST_TESTS='^(unit[.]|pipeline[.]|net[.]|probe[.]|platform_win64$|process[.]Cases/EndlessBodies$)'
 # Removed on this side: a guest that was stopped half way can leave files that
 # the guest's cached view of the share cannot delete.
 tools/wine-prefix.sh fresh "$build/wine"

@@ -5,6 +5,7 @@
 #include "ui/control_layout.h"
 #include "ui/paint_tools.h"
 #include "ui/window_geometry.h"
+#include "ui/window_state.h"
 
 namespace quilmo {
 
@@ -14,7 +15,7 @@ using Gdiplus::Color;
 
 constexpr int kButtonCorner = 16;  // the button's arcs keep their size at every scale
 
-float UiScale() { return State().uiScale; }
+float UiScale() { return Window().uiScale; }
 
 PixelRect RectOf(const UiElement& control) { return PixelRect{control.x, control.y, control.width, control.height}; }
 

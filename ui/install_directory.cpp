@@ -8,7 +8,7 @@
 #include "files/text_encoding.h"
 #include "files/unique_handle.h"
 #include "pipeline/installer_state.h"
-#include "pipeline/reporting.h"
+#include "ui/window_state.h"
 
 namespace quilmo {
 

@@ -16,6 +16,7 @@
 #include "ui/control_layout.h"
 #include "ui/install_directory.h"
 #include "ui/paint_tools.h"
+#include "ui/window_state.h"
 
 namespace quilmo {
 
@@ -49,7 +50,7 @@ void ExtendFrame(HWND window, int margin) {
     }
 }
 
-float UiScale() { return State().uiScale; }
+float UiScale() { return Window().uiScale; }
 
 int ClientWidth(HWND window) {
     RECT client;
@@ -146,7 +147,7 @@ void PaintScene(Gdiplus::Graphics& graphics, int width, int height) {
     PaintTitle(graphics, width, s);
     PaintDirectoryBox(graphics, width, s);
     PaintStatusLine(graphics, width, s);
-    for (const auto& control : State().controls.All()) control->Paint(graphics);
+    for (const auto& control : Window().controls.All()) control->Paint(graphics);
 }
 
 // Drawn into a memory bitmap and copied in one go, so nothing flickers.
@@ -193,7 +194,7 @@ LRESULT HitTestNonClient(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     POINT point = ClientPoint(lParam);
     ScreenToClient(window, &point);
     // Empty spots drag the window; controls take the click.
-    return State().controls.HitTest(point.x, point.y) ? HTCLIENT : HTCAPTION;
+    return Window().controls.HitTest(point.x, point.y) ? HTCLIENT : HTCAPTION;
 }
 
 // Width of a text in the checkbox's font, measured as its paint measures it.
@@ -214,7 +215,7 @@ float MeasureLabelWidth(HWND window, const std::wstring& text) {
 
 bool OnSetCursor(HWND window) {
     POINT point = CursorInClient(window);
-    UiElement* control = State().controls.HitTest(point.x, point.y);
+    UiElement* control = Window().controls.HitTest(point.x, point.y);
     bool hand = (control != nullptr && (control->kind == kChangeDirButton || control->kind == kAdvancedButton ||
                                         control->kind == kVersionTag)) ||
                 IsOverAgreementLink(window, point.x, point.y);
@@ -230,12 +231,13 @@ void OnMouseMove(HWND window, LPARAM lParam) {
     }
     POINT point = ClientPoint(lParam);
     InstallerState& state = State();
-    if (ApplyHover(state.controls, state.controls.HitTest(point.x, point.y), state.manifestFailed)) Repaint(window);
+    ControlList& controls = Window().controls;
+    if (ApplyHover(controls, controls.HitTest(point.x, point.y), state.manifestFailed)) Repaint(window);
 }
 
 void OnMouseLeave(HWND window) {
     g_hoverTracking = false;
-    if (ClearHover(State().controls)) Repaint(window);
+    if (ClearHover(Window().controls)) Repaint(window);
 }
 
 void ShowNetworkError(HWND window) {
@@ -246,7 +248,7 @@ void ShowNetworkError(HWND window) {
 void OnButtonDown(HWND window, LPARAM lParam) {
     POINT point = ClientPoint(lParam);
     InstallerState& state = State();
-    UiElement* control = state.controls.HitTest(point.x, point.y);
+    UiElement* control = Window().controls.HitTest(point.x, point.y);
     if (control == nullptr) return;
     if (control->kind == kMainButton && state.manifestFailed) {
         ShowNetworkError(window);
@@ -269,8 +271,7 @@ void SetAdvancedArea(HWND window, bool open, int advancedButtonY) {
     float s = UiScale();
     g_advancedExpanded = open;
     SetWindowHeight(window, WindowHeightForAdvanced(open, s));
-    InstallerState& state = State();
-    if (UiElement* change = state.controls.Find(kChangeDirButton)) {
+    if (UiElement* change = Window().controls.Find(kChangeDirButton)) {
         PixelRect row = DirectoryBoxRect(ClientWidth(window), s);
         change->x = row.x + row.width + Scaled(8, s);
         change->y = row.y;
@@ -278,7 +279,7 @@ void SetAdvancedArea(HWND window, bool open, int advancedButtonY) {
         change->height = Scaled(36, s);
         change->visible = open;
     }
-    if (UiElement* advanced = state.controls.Find(kAdvancedButton)) {
+    if (UiElement* advanced = Window().controls.Find(kAdvancedButton)) {
         advanced->text.Set(open ? "收起" : "高级设置");
         advanced->y = advancedButtonY;
     }
@@ -289,7 +290,7 @@ void RestoreAfterFailedStart(HWND window) {
     state.busy = false;
     state.exitCode = 1;
     for (int kind : {kMainButton, kChangeDirButton}) {
-        if (UiElement* control = state.controls.Find(kind)) {
+        if (UiElement* control = Window().controls.Find(kind)) {
             control->state = kStateNormal;
             control->visible = true;
         }
@@ -302,16 +303,16 @@ void StartInstallation(HWND window) {
     float s = UiScale();
     state.busy = true;
     for (int kind : {kMainButton, kChangeDirButton}) {
-        if (UiElement* control = state.controls.Find(kind)) control->state = kStateDisabled;
+        if (UiElement* control = Window().controls.Find(kind)) control->state = kStateDisabled;
     }
-    if (UiElement* agreement = state.controls.Find(kAgreementCheckbox)) agreement->visible = false;
+    if (UiElement* agreement = Window().controls.Find(kAgreementCheckbox)) agreement->visible = false;
     if (g_advancedExpanded) SetAdvancedArea(window, false, Scaled(305, s) - Scaled(40, s));
     Repaint(window);
     if (!StartWorker()) RestoreAfterFailedStart(window);
 }
 
 bool AgreementChecked() {
-    auto* agreement = static_cast<CheckboxElement*>(State().controls.Find(kAgreementCheckbox));
+    auto* agreement = static_cast<CheckboxElement*>(Window().controls.Find(kAgreementCheckbox));
     return agreement != nullptr && agreement->checked;
 }
 
@@ -369,7 +370,7 @@ void OnEnterOffice(HWND window) {
 void OnAgreement(HWND window, POINT point) {
     if (IsOverAgreementLink(window, point.x, point.y)) {
         OpenPage(window, kAgreementUrl);
-    } else if (auto* agreement = static_cast<CheckboxElement*>(State().controls.Find(kAgreementCheckbox))) {
+    } else if (auto* agreement = static_cast<CheckboxElement*>(Window().controls.Find(kAgreementCheckbox))) {
         agreement->checked = !agreement->checked;
     }
     Repaint(window);
@@ -405,11 +406,10 @@ void PerformAction(HWND window, int kind, POINT point) {
 }
 
 void OnButtonUp(HWND window, LPARAM lParam) {
-    InstallerState& state = State();
-    UiElement* pressed = PressedControl(state.controls);
+    UiElement* pressed = PressedControl(Window().controls);
     if (pressed == nullptr) return;
     POINT point = ClientPoint(lParam);
-    bool stillOver = state.controls.HitTest(point.x, point.y) == pressed;
+    bool stillOver = Window().controls.HitTest(point.x, point.y) == pressed;
     pressed->state = stillOver ? kStateHover : kStateNormal;
     ReleaseCapture();
     Repaint(window);
@@ -473,13 +473,13 @@ void ApplyDwmFrame(HWND window) {
 void SetLogoImage(Gdiplus::Image* logo) { g_logo = logo; }
 
 bool IsOverAgreementLink(HWND window, int x, int y) {
-    auto* agreement = static_cast<CheckboxElement*>(State().controls.Find(kAgreementCheckbox));
+    auto* agreement = static_cast<CheckboxElement*>(Window().controls.Find(kAgreementCheckbox));
     if (agreement == nullptr) return false;
     std::wstring prefix = Utf8ToWide(agreement->prefixText.Get());
     std::wstring link = Utf8ToWide(agreement->linkText.Get());
     if (prefix.empty() || link.empty() || !agreement->Contains(x, y)) return false;
     PixelRect rect{agreement->x, agreement->y, agreement->width, agreement->height};
-    int labelX = CheckboxLabelOrigin(rect, State().uiScale).x;
+    int labelX = CheckboxLabelOrigin(rect, Window().uiScale).x;
     Span span = AgreementLinkSpan(labelX, MeasureLabelWidth(window, prefix), MeasureLabelWidth(window, link));
     return x >= span.left && x <= span.right;
 }

@@ -19,6 +19,7 @@
 #include "support/legacy_registry.h"
 #include "support/registry_fixture.h"
 #include "support/log_reader.h"
+#include "support/net_framework48.h"
 #include "support/registry_dump.h"
 #include "support/release_server.h"
 #include "support/scratch_dir.h"
@@ -46,7 +47,6 @@ using testing_support::SameDump;
 
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quilmo2025";
 const wchar_t kProductKey[] = L"Software\\QuilmoStudio";
-const wchar_t kNetKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 
 std::wstring BaseDir() {  // ends with a backslash
     std::wstring log = InstallerLogPath();
@@ -80,62 +80,6 @@ std::wstring ReadUninstallValue(const wchar_t* name) {
     }
     return buffer;
 }
-
-// .NET Framework 4.8 is present or absent through its "Release" value, in
-// both registry views; the prefix's own value comes back afterwards.
-class NetFramework48 {
-public:
-    NetFramework48() {
-        for (REGSAM view : Views()) {
-            Saved saved{view};
-            UniqueRegKey key;
-            DWORD size = sizeof(saved.value);
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNetKey, 0, KEY_QUERY_VALUE | view, key.put()) == ERROR_SUCCESS &&
-                RegQueryValueExW(key.get(), L"Release", nullptr, nullptr, reinterpret_cast<BYTE*>(&saved.value),
-                                 &size) == ERROR_SUCCESS) {
-                saved.existed = true;
-            }
-            saved_.push_back(saved);
-        }
-    }
-    ~NetFramework48() {
-        for (const Saved& saved : saved_) {
-            if (saved.existed) {
-                Set(saved.view, saved.value);
-            } else {
-                UniqueRegKey key;
-                if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNetKey, 0, KEY_SET_VALUE | saved.view, key.put()) ==
-                    ERROR_SUCCESS) {
-                    RegDeleteValueW(key.get(), L"Release");
-                }
-            }
-        }
-    }
-    void Present(bool present) {
-        for (REGSAM view : Views()) Set(view, present ? 528040 : 461814);  // 4.8, or 4.7.2
-    }
-
-private:
-    struct Saved {
-        REGSAM view;
-        bool existed = false;
-        DWORD value = 0;
-    };
-    static std::vector<REGSAM> Views() {
-        BOOL wow64 = FALSE;
-        IsWow64Process(GetCurrentProcess(), &wow64);
-        if (wow64) return {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-        return {0};
-    }
-    static void Set(REGSAM view, DWORD value) {
-        UniqueRegKey key;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kNetKey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.put(),
-                            nullptr) == ERROR_SUCCESS) {
-            RegSetValueExW(key.get(), L"Release", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-        }
-    }
-    std::vector<Saved> saved_;
-};
 
 // The trees the registration and the cleanups touch, in both views. Wine's
 // own bookkeeping elsewhere in the user hive (menu files of shortcuts, trust

@@ -13,7 +13,6 @@
 #include "files/path_text.h"
 #include "files/text_encoding.h"
 #include "files/unique_handle.h"
-#include "pipeline/installer_state.h"
 #include "registration/host_addin_keys.h"
 #include "registration/registration_tables.h"
 #include "registration/registry.h"
@@ -190,23 +189,8 @@ std::string Narrow(const std::vector<std::wstring>& lines) {
     return text;
 }
 
-// The display texts the registration reads, set for one test.
-class AppTexts {
-public:
-    AppTexts(const std::wstring& name, const std::wstring& description)
-        : name_(State().appName.Get()), description_(State().appDescription.Get()) {
-        State().appName.Set(name);
-        State().appDescription.Set(description);
-    }
-    ~AppTexts() {
-        State().appName.Set(name_);
-        State().appDescription.Set(description_);
-    }
-
-private:
-    std::wstring name_;
-    std::wstring description_;
-};
+// The texts a run hands the registration when the manifest names none.
+const AddinTexts kProductTexts{L"奎墨", L"墨韵随心办公"};
 
 std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
 
@@ -246,8 +230,9 @@ protected:
         ASSERT_TRUE(VerifyCoreRegistration(Utf8(previous_), true, target_.is64BitWindows, target_));
     }
 
-    CoreRegistrationResult Register(const std::wstring& dir, bool r32 = true, bool r64 = true) {
-        return RegisterCoreComponents(Utf8(dir), r32, r64, target_);
+    CoreRegistrationResult Register(const std::wstring& dir, bool r32 = true, bool r64 = true,
+                                    const AddinTexts& texts = kProductTexts) {
+        return RegisterCoreComponents(Utf8(dir), r32, r64, target_, texts);
     }
 
     ScratchDir scratch_;
@@ -285,8 +270,7 @@ TEST_F(CoreRegistration64, HostsOfBothBitnessesLoadTheServersFromTheInstallDirec
 TEST_F(CoreRegistration64, AnUpdateMovesEveryHostToTheNewDirectory) {
     RegisterPreviousVersion();
     ASSERT_EQ(Narrow(ProbeEveryHost(64)), Narrow(ExpectedEveryHost(previous_ + L"\\REDero64.dll")));
-    AppTexts texts(L"奎墨", L"新版本");
-    CoreRegistrationResult result = Register(current_);
+    CoreRegistrationResult result = Register(current_, true, true, {L"奎墨", L"新版本"});
     ASSERT_TRUE(result.ok) << result.detail;
     EXPECT_EQ(Narrow(ProbeEveryHost(32)), Narrow(ExpectedEveryHost(current_ + L"\\ZUDodi32.dll")));
     EXPECT_EQ(Narrow(ProbeEveryHost(64)), Narrow(ExpectedEveryHost(current_ + L"\\REDero64.dll")));
@@ -381,7 +365,7 @@ TEST_F(CoreRegistration64, PreconditionsFailWithTheirMessageAndWriteNothing) {
         CoreRegistrationResult result;
         {
             ScopedRegistryWriteGate on(&gate);
-            result = RegisterCoreComponents(Utf8(dir), c.r32, c.r64, target);
+            result = RegisterCoreComponents(Utf8(dir), c.r32, c.r64, target, kProductTexts);
         }
         EXPECT_FALSE(result.ok);
         EXPECT_FALSE(result.reg32);
@@ -400,7 +384,7 @@ TEST_F(CoreRegistration64, AnEmptyOrBlankDirectoryFailsTheFirstPrecondition) {
         CoreRegistrationResult result;
         {
             ScopedRegistryWriteGate on(&gate);
-            result = RegisterCoreComponents(dir, true, true, target_);
+            result = RegisterCoreComponents(dir, true, true, target_, kProductTexts);
         }
         EXPECT_FALSE(result.ok) << dir;
         EXPECT_EQ(result.detail, "未找到核心组件文件 Quilmo.Core.dll。") << dir;
@@ -430,8 +414,7 @@ TEST_F(CoreRegistration64, OnlyTheSixtyFourBitServerClearsTheThirtyTwoBitClasses
 }
 
 TEST_F(CoreRegistration64, WithoutADisplayNameTheOfficeKeysCarryTheBuiltInTexts) {
-    AppTexts texts(L"", L"");
-    ASSERT_TRUE(Register(current_).ok);
+    ASSERT_TRUE(Register(current_, true, true, {L"", L""}).ok);
     for (const wchar_t* key : {L"SOFTWARE\\Microsoft\\Office\\Word\\Addins\\Quilmo2027.Word",
                                L"SOFTWARE\\Microsoft\\Office\\PowerPoint\\Addins\\Quilmo2027.PPT"}) {
         EXPECT_EQ(ReadUser(key, 0, L"FriendlyName"), L"奎墨");
@@ -707,7 +690,7 @@ TEST_F(CoreRegistration64, AMachineOnlyRegistrationFailsAtManagedDirAndGivesTheM
     CoreRegistrationResult result;
     {
         ScopedRegistryWriteGate on(&gate);
-        result = RegisterCoreComponents(Utf8(current_), true, true, machineOnly);
+        result = RegisterCoreComponents(Utf8(current_), true, true, machineOnly, kProductTexts);
     }
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.reg32);
@@ -774,7 +757,7 @@ TEST_F(CoreRegistrationOn32BitWindows, PreconditionsIgnoreTheSixtyFourBitFlag) {
         CoreRegistrationResult result;
         {
             ScopedRegistryWriteGate on(&gate);
-            result = RegisterCoreComponents(Utf8(dir), c.r32, c.r64, target_);
+            result = RegisterCoreComponents(Utf8(dir), c.r32, c.r64, target_, kProductTexts);
         }
         EXPECT_FALSE(result.ok) << c.what;
         EXPECT_EQ(result.detail, c.detail) << c.what;

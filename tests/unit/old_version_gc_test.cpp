@@ -6,6 +6,7 @@
 #include "files/gc_rules.h"
 #include "files/path_text.h"
 #include "files/text_encoding.h"
+#include "registration/registered_directories.h"
 #include "registration/registration_tables.h"
 #include "support/link_doubles.h"
 #include "support/log_reader.h"
@@ -272,7 +273,7 @@ protected:
     }
 
     GcResult Collect(const std::vector<std::wstring>& protectedPaths = {}, const GcBaseLock* lock = nullptr) {
-        return CollectOldVersions(base, protectedPaths, userData, lock);
+        return CollectOldVersions(base, GatherRegisteredDirectories(), protectedPaths, userData, lock);
     }
 
     std::vector<std::string> Log() { return test::LogMessages(); }
@@ -708,11 +709,11 @@ TEST_F(Collector, ABaseThatFailsTheGateIsLeftAlone) {
     MakeDirectories(notABase + L"\\2026.7.2");
     ASSERT_TRUE(WriteBytes(notABase + L"\\2026.7.2\\Library.dll", "l"));
     Age(notABase + L"\\2026.7.2", 120);
-    result = CollectOldVersions(notABase, {}, userData, nullptr);
+    result = CollectOldVersions(notABase, GatherRegisteredDirectories(), {}, userData, nullptr);
     EXPECT_TRUE(result.parentGateSkip);
     EXPECT_FALSE(result.sharedAcl);
     EXPECT_TRUE(Exists(notABase + L"\\2026.7.2\\Library.dll"));
-    EXPECT_TRUE(CollectOldVersions(L"  ", {}, userData, nullptr).parentGateSkip);
+    EXPECT_TRUE(CollectOldVersions(L"  ", GatherRegisteredDirectories(), {}, userData, nullptr).parentGateSkip);
 }
 
 }  // namespace
@@ -726,7 +727,7 @@ namespace {
 TEST(CollectorChild, TheRunningProgramsVersionIsProtected) {
     wchar_t base[MAX_PATH] = {};
     if (!GetEnvironmentVariableW(L"QM_GC_CHILD_BASE", base, MAX_PATH)) GTEST_SKIP() << "run by the parent test";
-    const GcResult result = CollectOldVersions(base, {}, L"", nullptr);
+    const GcResult result = CollectOldVersions(base, GatherRegisteredDirectories(), {}, L"", nullptr);
     EXPECT_EQ(result.protectedDirs, 1) << FormatGcSummary(result);
     EXPECT_EQ(result.deleted, 0) << FormatGcSummary(result);
 }

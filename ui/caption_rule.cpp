@@ -1,4 +1,4 @@
-#include "pipeline/caption_rule.h"
+#include "ui/caption_rule.h"
 
 #include "ui/version.h"
 
