@@ -24,6 +24,7 @@
 #include "manifest/sha256.h"
 #include "startup/installer_log.h"
 #include "support/entry_path_table.h"
+#include "support/install_places.h"
 #include "support/log_reader.h"
 #include "support/release_server.h"
 #include "support/scratch_dir.h"
@@ -35,13 +36,6 @@ namespace {
 using testing_support::ListNames;
 using testing_support::RemoveTree;
 
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quilmo2025";
-const wchar_t kProductKey[] = L"Software\\QuilmoStudio";
-
-std::wstring BaseDir() {  // ends with a backslash
-    std::wstring log = InstallerLogPath();
-    return log.substr(0, log.size() - std::wstring(L"installer-auto.log").size());
-}
 
 std::string ReadAll(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
