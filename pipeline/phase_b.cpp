@@ -11,6 +11,7 @@
 #include "pipeline/installer_state.h"
 #include "pipeline/post_command.h"
 #include "pipeline/reporting.h"
+#include "pipeline/switch_over.h"
 #include "probes/fonts_shortcuts.h"
 #include "probes/native_images.h"
 #include "probes/runtime_probes.h"
@@ -28,20 +29,6 @@ namespace quilmo {
 
 namespace {
 
-// What phase B adds to the run.
-struct SwitchOver {
-    bool net48Present = false;
-    PayloadCheck payload;
-    bool isComPayload = false;
-    RegistrationTarget registrationContext;
-    InstallSnapshot snapshot;
-    bool allowPrompts = false;
-    bool vstoRestartNeeded = false;
-    bool webView2Missing = false;
-    std::wstring finalNote;
-    PostCommandLaunch postCommand;
-};
-
 // The registration only ever touches the current user's hive.
 RegistrationTarget UserOnlyTarget() {
     RegistrationTarget target;
@@ -50,13 +37,6 @@ RegistrationTarget UserOnlyTarget() {
     target.cleanMachine = false;
     target.is64BitWindows = IsCurrentProcessWow64();
     return target;
-}
-
-// Every failure after the snapshot was taken puts the registry back first.
-int RestoreAndAbort(SwitchOver& sw, const AbortRow& row) {
-    RestoreInstallSnapshot(sw.registrationContext, sw.snapshot);
-    DiscardInstallSnapshot(&sw.snapshot);
-    return AbortRun(row);
 }
 
 // What kind of release was downloaded; an incomplete one stops here.
@@ -71,13 +51,7 @@ StepOutcome ClassifyDownloadedPayload(const InstallRun& run, SwitchOver& sw) {
     row.boxText = L"安装包核心组件不完整，已中止安装以避免损坏现有插件：\n\n" + Utf8ToWide(sw.payload.detail);
     row.boxTitle = L"组件缺失";
     if (sw.payload.mode == PayloadMode::InvalidCom) return StepOutcome::End(AbortRun(row));
-    if (sw.payload.mode == PayloadMode::LegacyVsto) {
-        // The VSTO switch-over is not part of this build: such a release is
-        // refused before anything in the registry changes.
-        row.logLines = {"abort: legacy VSTO payloads are not supported by this build"};
-        return StepOutcome::End(AbortRun(row));
-    }
-    sw.isComPayload = true;
+    sw.isComPayload = sw.payload.mode == PayloadMode::Com;
     return StepOutcome::Continue();
 }
 
@@ -212,14 +186,6 @@ StepOutcome CleanMachineHive(const InstallRun& run, SwitchOver& sw) {
                   L"为避免新旧两套插件同时加载冲突，已完整恢复原插件配置。请允许管理员权限或联系 IT 管理员后重试。";
     row.boxTitle = L"清理旧版注册表失败";
     return StepOutcome::End(RestoreAndAbort(sw, row));
-}
-
-// The release's post-migration program; it has reported its own failure.
-StepOutcome RunPostMigration(SwitchOver& sw) {
-    if (RunPostCommand(sw.postCommand)) return StepOutcome::Continue();
-    RestoreInstallSnapshot(sw.registrationContext, sw.snapshot);
-    DiscardInstallSnapshot(&sw.snapshot);
-    return StepOutcome::End(1);
 }
 
 void DeleteUnlistedServer(const InstallRun& run, bool listed, const char* fileName) {
@@ -385,7 +351,7 @@ int RunPhaseB(InstallRun& run) {
 
     sw.registrationContext = UserOnlyTarget();
     WriteLog("reg target perUser=true writeHklm=false");
-    outcome = SwitchOverCom(run, sw);
+    outcome = sw.isComPayload ? SwitchOverCom(run, sw) : SwitchOverLegacyVsto(run, sw);
     if (!outcome.goOn) return outcome.code;
     return RunCommonTail(run, sw);
 }

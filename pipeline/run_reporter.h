@@ -39,6 +39,8 @@ public:
     virtual void Buttons(StartButtons state) = 0;
     // icon: MB_ICONERROR, MB_ICONWARNING or MB_ICONINFORMATION.
     virtual void Box(const std::wstring& text, const std::wstring& title, UINT icon) = 0;
+    // A yes-or-no question whose default answer is no; true for yes.
+    virtual bool Ask(const std::wstring& text, const std::wstring& title) = 0;
 };
 
 // A silent run: nobody watches, nothing is shown.
@@ -51,6 +53,7 @@ public:
     void Offer(const ReleaseOffer&) override {}
     void Buttons(StartButtons) override {}
     void Box(const std::wstring&, const std::wstring&, UINT) override {}
+    bool Ask(const std::wstring&, const std::wstring&) override { return false; }
 };
 
 }  // namespace quilmo

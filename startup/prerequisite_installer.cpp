@@ -12,6 +12,7 @@
 #include "files/unique_handle.h"
 #include "manifest/code_signing.h"
 #include "manifest/sha256.h"
+#include "probes/vsto_rules.h"
 #include "startup/command_line.h"
 #include "startup/elevation.h"
 
@@ -22,6 +23,9 @@ namespace {
 constexpr PrerequisiteKind kPrerequisiteKinds[] = {
     {L"net48", L"ndp48-web.exe", L"/showfinalerror /passive /norestart"},
     {L"webview2", L"MicrosoftEdgeWebview2Setup.exe", L"/silent /install"},
+    // Downloaded from an address the manifest names but without a listed
+    // hash: only Microsoft's known builds may run.
+    {L"vsto", L"vstor_redist.exe", L"/quiet /norestart", IsKnownVstoRedistributableHash},
 };
 
 constexpr int kPrivateDirectoryAttempts = 16;
@@ -294,6 +298,7 @@ int RunPrerequisiteInstaller(const std::wstring& kind, const std::wstring& sourc
     if (!calls.isProcessElevated()) return kPrereqNotElevated;
     const PrerequisiteKind* known = FindPrerequisiteKind(kind);
     if (known == nullptr || sourcePath.empty() || !IsSha256Text(sha256)) return kPrereqInvalidRequest;
+    if (known->acceptsDigest != nullptr && !known->acceptsDigest(sha256)) return kPrereqHashMismatch;
     PrivateSecurity security;
     if (!BuildPrivateSecurity(calls, security)) return kPrereqNotElevated;
     PrivateCopy copy;

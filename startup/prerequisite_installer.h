@@ -26,12 +26,15 @@ constexpr int kPrereqCopyNotReopened = 32;   // the finished copy cannot be open
 constexpr int kPrereqHashMismatch = 13;      // the copy is not the file the manifest names
 constexpr int kPrereqNotMicrosoft = 1790;    // the copy is not signed by Microsoft
 
-// The two bootstrappers: the kind text chosen on the command line, the file
-// name of the private copy and the arguments for an unattended run.
+// The bootstrappers (.NET Framework 4.8, WebView2, the VSTO runtime): the
+// kind text chosen on the command line, the file name of the private copy,
+// the arguments for an unattended run and, where only certain builds may
+// run, the test of the digest (nullptr: the one the manifest lists).
 struct PrerequisiteKind {
     const wchar_t* kind;
     const wchar_t* fileName;
     const wchar_t* arguments;
+    bool (*acceptsDigest)(const std::string& sha256) = nullptr;
 };
 
 // The kind for a text compared without regard to case; none when unknown.

@@ -84,6 +84,11 @@ public:
         HWND owner = MainWindowExists() ? Window().mainWindow.load() : nullptr;
         MessageBoxW(owner, text.c_str(), title.c_str(), icon);
     }
+
+    bool Ask(const std::wstring& text, const std::wstring& title) override {
+        HWND owner = MainWindowExists() ? Window().mainWindow.load() : nullptr;
+        return MessageBoxW(owner, text.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    }
 };
 
 }  // namespace

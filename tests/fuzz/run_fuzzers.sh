@@ -1,5 +1,5 @@
 #!/bin/sh
-# Builds the manifest fuzz targets natively with clang and runs each for a
+# Builds the fuzz targets of the byte rules natively with clang and runs each for a
 # while on a copy of the seed corpus, so the source tree is never written.
 # Usage: tests/fuzz/run_fuzzers.sh BUILD_DIR SECONDS_PER_TARGET
 # Exits non-zero when a target does not build or reports a crash, hang, leak
@@ -12,9 +12,9 @@ root="$(cd "$here/../.." && pwd)"
 mkdir -p "$1/fuzz"
 out="$(cd "$1/fuzz" && pwd)"
 seconds="$2"
-targets="fuzz_manifest_shape fuzz_file_entries fuzz_payload_check"
+targets="fuzz_manifest_shape fuzz_file_entries fuzz_payload_check fuzz_vsto_rules"
 sources="$root/manifest/manifest_reader.cpp $root/manifest/manifest_shape.cpp $root/manifest/url_template.cpp
-  $root/manifest/payload_check.cpp $root/manifest/payload_names.cpp"
+  $root/manifest/payload_check.cpp $root/manifest/payload_names.cpp $root/probes/vsto_rules.cpp"
 flags="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Wall -Wextra"
 
 for target in $targets; do

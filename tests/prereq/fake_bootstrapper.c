@@ -9,6 +9,11 @@
  *   release=N        write the .NET "Release" value N (64-bit view)
  *   webview2=VER     register runtime VER with the Edge updater (32-bit view)
  *                    and create its files below %ProgramFiles(x86)%
+ *   vsto=VER         register VSTO runtime VER ("Version" of ...\VSTO Runtime
+ *                    Setup\v4, 32-bit view)
+ *   vstoloader=M     place the runtime's loader files, header-only DLLs of
+ *                    machine type M (i386 or amd64), below the Common Files
+ *                    directory of that machine type's registry view
  *   sleep=MS         wait that long before exiting
  *   exit=N           the exit code (default 0)
  *
@@ -102,6 +107,58 @@ static void InstallWebView2(const wchar_t* version) {
     RegCloseKey(key);
 }
 
+static void RegisterVstoRuntime(const wchar_t* version) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\VSTO Runtime Setup\\v4", 0, NULL, 0,
+                        KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, L"Version", 0, REG_SZ, (const BYTE*)version, (DWORD)((wcslen(version) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+/* Only the headers the loader check reads: a DOS header, the PE signature,
+ * the machine type and the DLL characteristic. */
+static void WriteDllHeaders(const wchar_t* path, WORD machine) {
+    unsigned char bytes[88] = {0};
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[60] = 64;
+    bytes[64] = 'P';
+    bytes[65] = 'E';
+    bytes[68] = (unsigned char)(machine & 0xFF);
+    bytes[69] = (unsigned char)(machine >> 8);
+    bytes[86] = 0x02;
+    bytes[87] = 0x21; /* IMAGE_FILE_DLL | IMAGE_FILE_32BIT_MACHINE | EXECUTABLE */
+    HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written;
+    WriteFile(h, bytes, sizeof(bytes), &written, NULL);
+    CloseHandle(h);
+}
+
+static void PlaceVstoLoader(const wchar_t* machineName) {
+    const int amd64 = wcscmp(machineName, L"amd64") == 0;
+    HKEY key;
+    wchar_t common[MAX_PATH] = L"", dir[1024], file[1024];
+    DWORD size = sizeof(common) - sizeof(wchar_t);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | (amd64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), &key) != ERROR_SUCCESS)
+        return;
+    RegQueryValueExW(key, L"CommonFilesDir", NULL, NULL, (BYTE*)common, &size);
+    RegCloseKey(key);
+    swprintf(dir, 1024, L"%ls\\Microsoft Shared", common);
+    CreateDirectoryW(dir, NULL);
+    wcscat(dir, L"\\VSTO");
+    CreateDirectoryW(dir, NULL);
+    swprintf(file, 1024, L"%ls\\10.0", dir);
+    CreateDirectoryW(file, NULL);
+    const WORD machine = amd64 ? 0x8664 : 0x014C;
+    swprintf(file, 1024, L"%ls\\vstoee.dll", dir);
+    WriteDllHeaders(file, machine);
+    swprintf(file, 1024, L"%ls\\10.0\\VSTOLoader.dll", dir);
+    WriteDllHeaders(file, machine);
+}
+
 int wmain(void) {
     wchar_t script[MAX_PATH];
     if (!GetEnvironmentVariableW(L"ProgramData", script, MAX_PATH)) return 0;
@@ -121,6 +178,8 @@ int wmain(void) {
         if (strcmp(line, "record") == 0) Record(value);
         else if (strcmp(line, "release") == 0) WriteRelease((DWORD)wcstoul(value, NULL, 10));
         else if (strcmp(line, "webview2") == 0) InstallWebView2(value);
+        else if (strcmp(line, "vsto") == 0) RegisterVstoRuntime(value);
+        else if (strcmp(line, "vstoloader") == 0) PlaceVstoLoader(value);
         else if (strcmp(line, "sleep") == 0) sleepMs = (DWORD)wcstoul(value, NULL, 10);
         else if (strcmp(line, "exit") == 0) exitCode = (int)wcstol(value, NULL, 10);
     }

@@ -24,6 +24,7 @@
 #include "manifest/code_signing.h"
 #include "manifest/sha256.h"
 #include "probes/runtime_probes.h"
+#include "probes/vsto_rules.h"
 #include "startup/elevation.h"
 #include "support/log_reader.h"
 #include "support/release_server.h"
@@ -226,7 +227,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The source is not the file the pipeline checked.
         RealCase{"SourceChangedAfterTheCheck", L"net48", "contoso", "microsoft", {}, 13, false},
         RealCase{"SignedByAnotherCompany", L"net48", "contoso", "contoso", {}, 1790, false},
-        RealCase{"Unsigned", L"webview2", "unsigned", "unsigned", {}, 1790, false}),
+        RealCase{"Unsigned", L"webview2", "unsigned", "unsigned", {}, 1790, false},
+        // Signed by Microsoft, but no known build of the VSTO runtime.
+        RealCase{"VstoRuntimeOfAnUnknownBuild", L"vsto", "microsoft", "microsoft", {}, 13, false}),
     [](const testing::TestParamInfo<RealCase>& info) { return info.param.name; });
 
 // The DACL as the bootstrapper itself reads it from its current directory.
@@ -280,6 +283,23 @@ TEST_F(PrerequisiteRunner, WebView2IsInstalledByItsBootstrapperAndNothingStaysIn
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(LastComponent(Utf8ToWide(runs[0]["image"])), L"MicrosoftEdgeWebview2Setup.exe");
     EXPECT_TRUE(SamePathText(Utf8ToWide(runs[0]["cmdline"]), Utf8ToWide("\"" + runs[0]["image"] + "\" /silent /install")))
+        << runs[0]["cmdline"];
+    EXPECT_FALSE(Exists(Utf8ToWide(runs[0]["cwd"])));
+}
+
+// A build of the VSTO runtime the product knows (here the test names the
+// stand-in's hash, which the product never does) runs quietly from its
+// private copy under the runtime's own name.
+TEST_F(PrerequisiteRunner, TheVstoRuntimeRunsQuietlyWhenItIsAKnownBuild) {
+    fake_.Script({"exit=3010"});
+    const std::wstring source = Fixture("microsoft");
+    SetVstoRedistributableStandInForTesting(HashOf(source));
+    EXPECT_EQ(RunPrerequisiteInstaller(L"vsto", source, HashOf(source)), 3010);
+    SetVstoRedistributableStandInForTesting("");
+    std::vector<RunRecord> runs = fake_.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(LastComponent(Utf8ToWide(runs[0]["image"])), L"vstor_redist.exe");
+    EXPECT_TRUE(SamePathText(Utf8ToWide(runs[0]["cmdline"]), Utf8ToWide("\"" + runs[0]["image"] + "\" /quiet /norestart")))
         << runs[0]["cmdline"];
     EXPECT_FALSE(Exists(Utf8ToWide(runs[0]["cwd"])));
 }

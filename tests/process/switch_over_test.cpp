@@ -18,12 +18,14 @@
 #include "support/host_probe.h"
 #include "support/legacy_registry.h"
 #include "support/registry_fixture.h"
+#include "support/install_places.h"
 #include "support/log_reader.h"
 #include "support/net_framework48.h"
 #include "support/registry_dump.h"
 #include "support/release_server.h"
 #include "support/scratch_dir.h"
 #include "support/setup_process.h"
+#include "support/word_on_app_paths.h"
 #include "support/user_registration.h"
 
 namespace quilmo::test {
@@ -45,13 +47,6 @@ using testing_support::RegistryDump;
 using testing_support::RemoveTree;
 using testing_support::SameDump;
 
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quilmo2025";
-const wchar_t kProductKey[] = L"Software\\QuilmoStudio";
-
-std::wstring BaseDir() {  // ends with a backslash
-    std::wstring log = InstallerLogPath();
-    return log.substr(0, log.size() - std::wstring(L"installer-auto.log").size());
-}
 
 std::wstring VersionDir(const std::string& version) { return BaseDir() + Utf8ToWide(version) + L"\\"; }
 
@@ -268,7 +263,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         AbortCase{"noconfig", 1,
                   "payload mode=invalid-com detail=核心配置文件 Quilmo.Core.dll.config 缺失或下载校验失败。", false},
-        AbortCase{"vsto", 1, "abort: legacy VSTO payloads are not supported by this build", false},
         AbortCase{"swapped", 1, "abort: core PE architecture mismatch pe32Ok=0", false},
         AbortCase{"empty32", 1, "abort: core PE architecture mismatch pe32Ok=0", false},
         AbortCase{"cut32", 1, "abort: core PE architecture mismatch pe32Ok=0", false},
@@ -284,6 +278,63 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         AbortCase{"cmd_fail", 1, "post cmd waitRc=0 exitCode=1", false, true}),
     [](const testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.release); });
+
+std::wstring UserVstoManifest(const wchar_t* officeHost, const wchar_t* shortName) {
+    std::wstring text;
+    const std::wstring key = OfficeAddinKeyPath(officeHost, (L"Quilmo2025." + std::wstring(shortName)).c_str());
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Manifest", RRF_RT_REG_SZ, nullptr, buffer, &size) ==
+        ERROR_SUCCESS) {
+        text = buffer;
+    }
+    return text;
+}
+
+// An unattended run never installs the VSTO runtime: with Office there and
+// no runtime, the COM add-in stays registered and loading.
+TEST_F(SwitchOver, ASilentLegacyVstoRunWithoutTheRuntimeLeavesTheComAddinLoading) {
+    ASSERT_EQ(SilentInstall("com1"), 0);
+    testing_support::ScratchDir scratch;
+    testing_support::WordOnAppPaths word(scratch / L"Office", Is64BitWindows() ? 64 : 32);
+    RegistryDump before = DumpRegistrationTrees();
+    EXPECT_EQ(SilentInstall("vsto"), 1);
+    std::vector<std::string> log = LogMessages();
+    ExpectInOrder(log, {"payload mode=legacy-vsto detail=", "automated legacy vsto aborted: runtime missing",
+                        "silent RunInstaller returned code=1"});
+    EXPECT_TRUE(HasPrefix(log, "vsto before state=missing hosts=" + std::string(Is64BitWindows() ? "x64" : "x86") +
+                                   " host_evidence=yes wps_arch_unconfirmed=no machine_registration=absent x86=missing"));
+    EXPECT_FALSE(HasLine(log, "register begin"));
+    RegistryDump after = DumpRegistrationTrees();
+    EXPECT_TRUE(SameDump(before, after)) << DescribeDumpDifferences(before, after);
+    ExpectHostsLoad(VersionDir("2026.7.1"));
+}
+
+// Without a host to judge by, the runtime is uncertain: an unattended run
+// goes on, registers the three VSTO add-ins and removes the COM generation.
+TEST_F(SwitchOver, ASilentLegacyVstoRunWithTheRuntimeUncertainSwitchesToTheVstoAddins) {
+    ASSERT_EQ(SilentInstall("com1"), 0);
+    EXPECT_EQ(SilentInstall("vsto"), 0);
+    std::vector<std::string> log = LogMessages();
+    ExpectInOrder(log, {"payload mode=legacy-vsto detail=", "vsto cert import publishers=0 ca=0 failed=0 ok=false",
+                        "disable publisher revocation check done", "register begin",
+                        "legacy vsto hkcu com cleanup ok=true", "register done", "install complete",
+                        "silent RunInstaller returned code=0"});
+    EXPECT_TRUE(HasPrefix(log, "vsto before state=uncertain hosts=unknown host_evidence=no"));
+    EXPECT_FALSE(HasPrefix(log, "legacy vsto hklm com cleanup required"));
+    const std::wstring target = VersionDir("2026.7.15");
+    for (const auto& [office, shortName] : {std::pair<const wchar_t*, const wchar_t*>{L"Word", L"Word"},
+                                            {L"Excel", L"Excel"}, {L"PowerPoint", L"PPT"}}) {
+        EXPECT_EQ(UserVstoManifest(office, shortName), L"file:///" + target + L"Quilmo2025." + shortName +
+                                                           L".vsto|vstolocal");
+    }
+    for (const ComClass& entry : ComClassTable) {
+        if (entry.officeHost == nullptr) continue;
+        EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, OfficeAddinKeyPath(entry.officeHost, entry.progId), 0))
+            << WideToUtf8(entry.progId);
+    }
+    EXPECT_EQ(ReadUninstallValue(L"DisplayVersion"), L"2026.7.15");
+}
 
 // Older generations in both hives go with a successful run; other vendors'
 // entries beside them stay.

@@ -96,4 +96,9 @@ if [ -f "$bootstrapper" ]; then
   base "$work/com_net48" 16; cp "$bootstrapper" "$work/com_net48/ndp48-web.exe"; release com_net48 2026.7.16
   base "$work/com_webview2" 17; cp "$bootstrapper" "$work/com_webview2/MicrosoftEdgeWebview2Setup.exe"
   release com_webview2 2026.7.17
+  # The older generation with the VSTO runtime's address: the same
+  # bootstrapper as vstor_redist.exe, served beside the files but not listed.
+  cp -r "$work/vsto" "$work/vsto_runtime"
+  release vsto_runtime 2026.7.18 --vsto "[host]files/[vision]/vstor_redist.exe"
+  cp "$bootstrapper" "$out/vsto_runtime/files/2026.7.18/vstor_redist.exe"
 fi

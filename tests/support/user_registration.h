@@ -45,6 +45,17 @@ inline void ClearUserRegistration() {
                 }
             }
         }
+        // The legacy VSTO generation a legacy release registers.
+        for (const LegacyVstoHostEntry& row : LegacyVstoHost) {
+            const std::wstring office = OfficeAddinKeyPath(row.officeHost, row.addinName);
+            RegDeleteTreeW(HKEY_CURRENT_USER, office.c_str());
+            RegDeleteKeyExW(HKEY_CURRENT_USER, office.c_str(), view, 0);
+            UniqueRegKey allowList;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, WpsAllowListKeyPath(row.wpsHost).c_str(), 0, KEY_SET_VALUE | view,
+                              allowList.put()) == ERROR_SUCCESS) {
+                RegDeleteValueW(allowList.get(), row.addinName);
+            }
+        }
         UniqueRegKey core;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, kQuilmoCoreKey, 0, KEY_SET_VALUE | view, core.put()) == ERROR_SUCCESS) {
             RegDeleteValueW(core.get(), kManagedDirValue);
