@@ -343,7 +343,11 @@ TEST_F(RecordedRuntimeInstall, TheInstallersExitCodeDecidesBetweenSwitchingOverA
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Reset();
+        // Each row starts from a machine without the runtime: no
+        // registration and no loader files (an earlier row's installer may
+        // have written both).
         testing_support::ForgetVstoRuntime();
+        loader.Clear();
         DeleteInstallerLog();
         reporter.lines.clear();
         BootstrapperScript script(row.script);

@@ -65,7 +65,8 @@ public:
         }
         directory_ = common + L"\\Microsoft Shared\\VSTO";
     }
-    ~LoaderFiles() { RemoveTree(directory_); }
+    ~LoaderFiles() { Clear(); }
+    void Clear() { RemoveTree(directory_); }
     void Place(uint16_t machine, bool withLoader = true) {
         MakeDirectories(directory_ + L"\\10.0");
         WriteBytes(directory_ + L"\\vstoee.dll", PeHeaders(machine, true));

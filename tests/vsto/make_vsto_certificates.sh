@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes, at test time, the certificates a VSTO deployment manifest embeds:
 # a root, an intermediate CA under it, a code-signing certificate under the
-# intermediate and a plain one (neither CA nor code signing). Writes each as
+# intermediate and a plain one (neither CA nor code signing), and a spare of
+# each of the last two. Writes each as
 # its base64 body with line breaks, as a manifest carries it (NAME.b64), and
 # as DER (NAME.der). Nothing here is ever committed.
 # Usage: make_vsto_certificates.sh OUT_DIR
@@ -30,7 +31,10 @@ make() {  # name subject issuer extension
 make intermediate "/CN=Quilmo Test VSTO Intermediate" root ca
 make codesign "/CN=Quilmo Test VSTO Publisher" intermediate codesign
 make plain "/CN=Quilmo Test VSTO Plain" intermediate plain
-for name in intermediate codesign plain; do
+# Twins that no other test imports, for the cases that must import nothing.
+make codesign_spare "/CN=Quilmo Test VSTO Publisher Spare" intermediate codesign
+make plain_spare "/CN=Quilmo Test VSTO Plain Spare" intermediate plain
+for name in intermediate codesign plain codesign_spare plain_spare; do
   openssl x509 -in "$name.pem" -outform DER -out "$name.der"
   sed '/-----/d' "$name.pem" > "$name.b64"
 done
