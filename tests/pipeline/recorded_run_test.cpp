@@ -96,15 +96,6 @@ public:
     }
 };
 
-void ExpectInOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {
-    auto at = seen.begin();
-    for (const std::string& line : expected) {
-        auto found = std::find(at, seen.end(), line);
-        ASSERT_NE(found, seen.end()) << "missing or out of order: " << line;
-        at = found + 1;
-    }
-}
-
 class RecordedRun : public testing::Test {
 protected:
     void SetUp() override {

@@ -58,15 +58,6 @@ bool HasPrefix(const std::vector<std::string>& log, const std::string& prefix) {
     return std::any_of(log.begin(), log.end(), [&](const std::string& m) { return m.rfind(prefix, 0) == 0; });
 }
 
-void ExpectInOrder(const std::vector<std::string>& log, const std::vector<std::string>& lines) {
-    auto at = log.begin();
-    for (const std::string& line : lines) {
-        auto found = std::find(at, log.end(), line);
-        ASSERT_NE(found, log.end()) << "missing or out of order: " << line;
-        at = found + 1;
-    }
-}
-
 std::wstring ReadUninstallValue(const wchar_t* name) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -50,5 +51,14 @@ bool WaitForLogMessage(const std::string& prefix, DWORD timeoutMs) {
 }
 
 std::vector<std::string> LogMessages() { return LogMessages(ReadLogBytes()); }
+
+void ExpectInOrder(const std::vector<std::string>& seen, const std::vector<std::string>& lines) {
+    auto at = seen.begin();
+    for (const std::string& line : lines) {
+        auto found = std::find(at, seen.end(), line);
+        ASSERT_NE(found, seen.end()) << "missing or out of order: " << line;
+        at = found + 1;
+    }
+}
 
 }  // namespace quilmo::test

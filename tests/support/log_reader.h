@@ -14,6 +14,9 @@ void WriteLogBytes(const std::string& bytes);
 // checked (a malformed line fails the calling test).
 std::vector<std::string> LogMessages(const std::string& bytes);
 std::vector<std::string> LogMessages();
+// Each of lines appears in seen, in this order (others may come between);
+// the first one missing fails the calling test.
+void ExpectInOrder(const std::vector<std::string>& seen, const std::vector<std::string>& lines);
 // Waits until some log message starts with the text.
 bool WaitForLogMessage(const std::string& prefix, DWORD timeoutMs);
 
